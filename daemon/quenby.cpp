@@ -1,0 +1,280 @@
+#include "daemon/quenby.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/record.h"
+#include "platform/clock.h"
+#include "platform/eventlog.h"
+#include "platform/system.h"
+#include "service_host/status.h"
+
+using namespace service_host;
+
+namespace {
+
+constexpr std::uint32_t kStartWaitHint = 3000;
+constexpr std::uint32_t kStopWaitHint = 5000;
+constexpr unsigned kReadableWait = 5000;
+constexpr unsigned kFailedStartPause = 5000;
+constexpr std::int64_t kReopenInterval = 1000;
+// Room for bursts: at 50,000 small datagrams a second this absorbs the better part of a second.
+constexpr int kReceiveBuffer = 8 * 1024 * 1024;
+constexpr std::size_t kMaxDatagram = 1024;
+
+}  // namespace
+
+CQuenby::CQuenby() : CNTService("Quenby", "Nolvane Syslog Server") {
+    m_controlsAccepted = kServiceAcceptStop | kServiceAcceptShutdown;
+}
+
+void CQuenby::Run(std::uint32_t /*argc*/, char** /*argv*/) {
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    {
+        std::lock_guard<std::mutex> lock(m_stopLock);
+        m_stopEvent = platform::CreateManualResetEvent();
+    }
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    if (m_stopEvent == nullptr) {
+        // Without the event the loop could never be left.
+        FailStart("Failed to create the stop event.");
+        return;
+    }
+    platform::Socket* socket = OpenSocket();
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    if (socket == nullptr) {
+        FailStart("Failed to allocate socket. Is another Syslog Server running?");
+        return;
+    }
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    if (m_standalone) {
+        PrintConfig();
+    }
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    OpenLogs();
+    m_startDay = platform::LocalTime(platform::Now());
+    if (m_isNT) {
+        LogEvent("Nolvane Syslog Server started", platform::kEventInformation, kDefaultEventId);
+    }
+    SetStatus(kServiceRunning, kStartWaitHint, 0);
+
+    // A stop is seen at the start of every pass. The wait for the socket also ends at once when
+    // the stop is signalled, and no pass sleeps while datagrams are queued.
+    while (!platform::WaitEvent(m_stopEvent, 0)) {
+        if (WaitReadable(socket) > 0) {
+            HandleDatagram(socket);
+        }
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_stopLock);
+        platform::CloseEvent(m_stopEvent);
+        m_stopEvent = nullptr;
+    }
+    platform::CleanupSockets();
+    CloseLogs();
+}
+
+void CQuenby::FailStart(const char* text) {
+    Stop();
+    if (m_standalone || !m_isNT) {
+        std::printf("%s\n", text);
+        std::fflush(stdout);
+    } else {
+        LogEvent(text, platform::kEventError, kDefaultEventId);
+    }
+    platform::CleanupSockets();
+    platform::Sleep(kFailedStartPause);
+}
+
+void CQuenby::Stop() {
+    SetStatus(kServiceStopPending, kStopWaitHint, 0);
+    std::lock_guard<std::mutex> lock(m_stopLock);
+    if (m_stopEvent != nullptr) {
+        platform::SignalEvent(m_stopEvent);
+    }
+}
+
+void CQuenby::Shutdown() {
+    std::lock_guard<std::mutex> lock(m_stopLock);
+    if (m_stopEvent != nullptr) {
+        platform::SignalEvent(m_stopEvent);
+    }
+}
+
+platform::Socket* CQuenby::OpenSocket() {
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    const int started = platform::StartSockets();
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    if (started != 0) {
+        return nullptr;
+    }
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    platform::Socket* socket = platform::OpenUdpSocket();
+    if (socket == nullptr) {
+        return nullptr;
+    }
+    SetStatus(kServiceStartPending, kStartWaitHint, 0);
+    // The usual cause of a failure is another program holding the port.
+    if (!platform::BindAnyAddress(socket, m_config.m_port)) {
+        return nullptr;
+    }
+    platform::EnlargeReceiveBuffer(socket, kReceiveBuffer);
+    return socket;
+}
+
+int CQuenby::WaitReadable(platform::Socket* socket) {
+    return platform::WaitReadable(socket, m_stopEvent, kReadableWait);
+}
+
+const std::tm& CQuenby::LocalTime(std::int64_t now) {
+    if (now != m_localSecond) {
+        m_local = platform::LocalTime(now);
+        m_localSecond = now;
+    }
+    return m_local;
+}
+
+void CQuenby::HandleDatagram(platform::Socket* socket) {
+    char buffer[kMaxDatagram + 1];
+    std::memset(buffer, 0, sizeof buffer);
+    platform::IPv4Address sender{};
+    // A datagram longer than the buffer is discarded whole by the receive.
+    const long received = platform::ReceiveDatagram(socket, buffer, kMaxDatagram, sender);
+    if (received < 0) {
+        return;
+    }
+    char address[16];
+    quenby::FormatAddress(sender, address);
+    if (received == 0) {
+        return;
+    }
+    const std::vector<std::string>& permit = m_config.m_permit;
+    if (!permit.empty() && std::find(permit.begin(), permit.end(), address) == permit.end()) {
+        if (m_standalone) {
+            std::printf("Packet from %s denied. Address not in [Permit] configuration\r\n",
+                        address);
+            std::fflush(stdout);
+        }
+        return;
+    }
+    char stamp[16];
+    quenby::FormatTimestamp(LocalTime(platform::Now()), stamp);
+    // The received text ends at the datagram's first zero byte.
+    const quenby::DecodedMessage decoded = quenby::DecodeDatagram(buffer);
+    if (m_standalone) {
+        quenby::FormatRecordLine(m_line, stamp, address, decoded.facility, decoded.severity,
+                                 decoded.message);
+        std::fwrite(m_line.data(), 1, m_line.size(), stdout);
+        std::fflush(stdout);
+    }
+    WriteRecord(address, stamp, decoded.facility, decoded.severity, decoded.message.data());
+}
+
+void CQuenby::PrintConfig() {
+    std::printf("Configuration file parameters:\r\n");
+    std::printf("Config file name: %s\r\n", m_config.m_configPath.c_str());
+    std::printf("Syslog directory: %s\r\n", m_config.m_logDir.c_str());
+    std::printf("Rotate logs daily: %s\r\n", m_config.m_rotateLogs != 0 ? "True." : "False.");
+    std::printf("Syslog type: %s\r\n", m_config.m_logType == 1 ? "Single file." : "By IP Address.");
+    if (!m_config.m_permit.empty()) {
+        std::printf("Permitted IP Addresses:\r\n");
+        for (const std::string& entry : m_config.m_permit) {
+            std::printf("%s, ", entry.c_str());
+        }
+        std::printf("\r\nWaiting for messages.\r\n");
+    }
+    std::fflush(stdout);
+}
+
+bool CQuenby::OpenLogs() {
+    const std::string prefix =
+        m_config.m_rotateLogs == 1 ? quenby::DatePrefix(LocalTime(platform::Now())) : "";
+    CloseLogs();
+    for (const std::string& name :
+         quenby::LogFileNames(m_config.m_logType, m_config.m_permit, prefix)) {
+        LogFile file;
+        file.m_name = name;
+        file.m_path = m_config.m_logDir + name;
+        m_logFiles.push_back(file);
+    }
+    const std::int64_t now = platform::MonotonicMilliseconds();
+    for (LogFile& file : m_logFiles) {
+        OpenLogFile(file, now);
+    }
+    return true;
+}
+
+bool CQuenby::CloseLogs() {
+    for (LogFile& file : m_logFiles) {
+        file.Close();
+    }
+    m_logFiles.clear();
+    return true;
+}
+
+void CQuenby::WriteRecord(const char* address, const char* timestamp, const char* facility,
+                          const char* severity, const char* text) {
+    if (m_config.m_rotateLogs == 1) {
+        const std::tm now = LocalTime(platform::Now());
+        if (quenby::IsNewDay(m_startDay, now)) {
+            CloseLogs();
+            OpenLogs();
+            m_startDay = now;
+        }
+    }
+    const std::size_t chosen = quenby::ChooseLogFile(m_config.m_logType, m_config.m_permit, address);
+    if (chosen >= m_logFiles.size()) {
+        return;
+    }
+    quenby::FormatRecordLine(m_line, timestamp, address, facility, severity, text);
+    StoreRecord(m_logFiles[chosen], m_line);
+}
+
+bool CQuenby::OpenLogFile(LogFile& file, std::int64_t now) {
+    file.m_lastOpenAttempt = now;
+    if (file.Open()) {
+        return true;
+    }
+    char error[256];
+    FormatLastError(error, sizeof error);
+    if (!file.m_failing) {
+        file.m_failing = true;
+        ReportLogFile("Unable to open log file " + file.m_path + " - " + error);
+    }
+    return false;
+}
+
+void CQuenby::StoreRecord(LogFile& file, const std::string& line) {
+    const std::int64_t now = platform::MonotonicMilliseconds();
+    if (file.m_fp == nullptr &&
+        (now - file.m_lastOpenAttempt < kReopenInterval || !OpenLogFile(file, now))) {
+        return;
+    }
+    if (!platform::AppendLogRecord(file.m_fp, line)) {
+        char error[256];
+        FormatLastError(error, sizeof error);
+        if (!file.m_failing) {
+            file.m_failing = true;
+            ReportLogFile("Unable to write log file " + file.m_path + " - " + error);
+        }
+        // The stream is opened anew, at most once a second, until a record can be stored.
+        file.Close();
+        file.m_lastOpenAttempt = now;
+        return;
+    }
+    if (file.m_failing) {
+        file.m_failing = false;
+        ReportLogFile("Writing log file " + file.m_path + " again.");
+    }
+}
+
+void CQuenby::ReportLogFile(const std::string& text) {
+    if (m_standalone) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    } else {
+        LogEvent(text.c_str(), platform::kEventWarning, kDefaultEventId);
+    }
+}

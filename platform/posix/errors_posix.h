@@ -1,0 +1,10 @@
+// Error codes of the POSIX back end beyond the system's errno values.
+#pragma once
+
+namespace platform::posix {
+
+// Chosen far above every errno value of the system.
+inline constexpr int kErrorNotStartedByServiceManager = 0x10001;
+inline constexpr int kErrorNoServiceControl = 0x10002;
+
+}  // namespace platform::posix
