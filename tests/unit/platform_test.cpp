@@ -1,0 +1,186 @@
+// The POSIX back end of the platform layer, on real files and sockets.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "platform/errors.h"
+#include "platform/event.h"
+#include "platform/files.h"
+#include "platform/socket.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Scratch : public testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("quenby-platform-" +
+                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(m_dir);
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    fs::path m_dir;
+};
+
+TEST_F(Scratch, LogStreamAppendsAfterTheTextEnd) {
+    struct Case {
+        std::string before;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"", "one\n"},
+        {"old\n", "old\none\n"},
+        {"old\n\x1a", "old\none\n"},         // the end marker goes
+        {"old\x1a\n", "old\x1a\none\n"},     // only a final one
+    };
+    for (const Case& c : cases) {
+        const fs::path path = m_dir / "syslog.log";
+        fs::remove(path);
+        if (!c.before.empty()) {
+            std::ofstream(path, std::ios::binary) << c.before;
+        }
+        platform::LogStream* stream = platform::OpenLogStream(path.string());
+        ASSERT_NE(stream, nullptr);
+        EXPECT_TRUE(platform::AppendLogRecord(stream, "one\n"));
+        // Visible to a reader before the stream is closed.
+        EXPECT_EQ(ReadAll(path), c.after);
+        platform::CloseLogStream(stream);
+    }
+}
+
+TEST_F(Scratch, LogStreamFailsWithTheSystemsReason) {
+    errno = 0;
+    EXPECT_EQ(platform::OpenLogStream((m_dir / "missing" / "syslog.log").string()), nullptr);
+    const std::optional<std::string> message = platform::LastErrorMessage();
+    ASSERT_TRUE(message);
+    EXPECT_EQ(*message, "No such file or directory\r\n");
+}
+
+TEST_F(Scratch, ReadOrCreateFile) {
+    const fs::path path = m_dir / "Quenby.ini";
+    EXPECT_EQ(platform::ReadOrCreateFile(path.string()), std::optional<std::string>(""));
+    EXPECT_TRUE(fs::exists(path));
+    std::ofstream(path, std::ios::binary) << "a\r\nb\x1a";
+    EXPECT_EQ(platform::ReadOrCreateFile(path.string()), std::optional<std::string>("a\r\nb\x1a"));
+    EXPECT_EQ(platform::ReadOrCreateFile((m_dir / "no" / "Quenby.ini").string()), std::nullopt);
+}
+
+TEST_F(Scratch, ProfileStrings) {
+    const fs::path path = m_dir / "Quenby.ini";
+    std::ofstream(path, std::ios::binary)
+        << "[Other]\nLogDir=/wrong/\n[SYSLOG]\nlogdir = /var/log/ \nEmpty=\n[Permit]\n10.1.1.5\n";
+    EXPECT_EQ(platform::ReadProfileString(path.string(), "Syslog", "LogDir"),
+              std::optional<std::string>("/var/log/"));
+    EXPECT_EQ(platform::ReadProfileString(path.string(), "Syslog", "Empty"),
+              std::optional<std::string>(""));
+    EXPECT_EQ(platform::ReadProfileString(path.string(), "Syslog", "Missing"), std::nullopt);
+    EXPECT_EQ(platform::ReadProfileString((m_dir / "none.ini").string(), "Syslog", "LogDir"),
+              std::nullopt);
+}
+
+TEST(Event, ManualResetStaysSignalled) {
+    platform::Event* event = platform::CreateManualResetEvent();
+    ASSERT_NE(event, nullptr);
+    EXPECT_FALSE(platform::WaitEvent(event, 0));
+    EXPECT_FALSE(platform::WaitEvent(event, 10));
+    std::thread signaller([event] { platform::SignalEvent(event); });
+    EXPECT_TRUE(platform::WaitEvent(event, 5000));
+    signaller.join();
+    platform::SignalEvent(event);
+    EXPECT_TRUE(platform::WaitEvent(event, 0));
+    platform::CloseEvent(event);
+}
+
+class Loopback : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(platform::StartSockets(), 0);
+        m_socket = platform::OpenUdpSocket();
+        ASSERT_NE(m_socket, nullptr);
+        // Find a free port, then bind the socket under test to it.
+        const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        close(probe);
+        ASSERT_TRUE(platform::BindAnyAddress(m_socket, m_port));
+        m_stop = platform::CreateManualResetEvent();
+    }
+    void TearDown() override {
+        platform::CloseEvent(m_stop);
+        platform::CleanupSockets();
+    }
+
+    void Send(const std::string& bytes, const char* from = "127.0.0.1") {
+        const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        inet_pton(AF_INET, from, &source.sin_addr);
+        bind(sender, reinterpret_cast<sockaddr*>(&source), sizeof source);
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(m_port);
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&target),
+               sizeof target);
+        close(sender);
+    }
+
+    platform::Socket* m_socket = nullptr;
+    platform::Event* m_stop = nullptr;
+    std::uint16_t m_port = 0;
+};
+
+TEST_F(Loopback, ReceivesWholeDatagramsAndDropsLongerOnes) {
+    char buffer[1025] = {};
+    platform::IPv4Address sender{};
+    EXPECT_EQ(platform::WaitReadable(m_socket, m_stop, 0), 0);
+    EXPECT_EQ(platform::ReceiveDatagram(m_socket, buffer, 1024, sender), -1);
+
+    Send(std::string(1025, 'x'));
+    Send(std::string(1024, 'y'), "127.0.0.2");
+    Send("");
+    ASSERT_GT(platform::WaitReadable(m_socket, m_stop, 5000), 0);
+    EXPECT_EQ(platform::ReceiveDatagram(m_socket, buffer, 1024, sender), -1);
+    EXPECT_EQ(errno, EMSGSIZE);
+    EXPECT_EQ(platform::ReceiveDatagram(m_socket, buffer, 1024, sender), 1024);
+    EXPECT_EQ(std::string(buffer, 1024), std::string(1024, 'y'));
+    EXPECT_EQ(sender, (platform::IPv4Address{127, 0, 0, 2}));
+    EXPECT_EQ(platform::ReceiveDatagram(m_socket, buffer, 1024, sender), 0);
+}
+
+TEST_F(Loopback, WaitEndsWhenTheStopIsSignalled) {
+    std::thread stopper([this] { platform::SignalEvent(m_stop); });
+    EXPECT_EQ(platform::WaitReadable(m_socket, m_stop, 5000), 0);
+    stopper.join();
+}
+
+TEST_F(Loopback, PortInUseFailsToBind) {
+    platform::Socket* second = platform::OpenUdpSocket();
+    ASSERT_NE(second, nullptr);
+    EXPECT_FALSE(platform::BindAnyAddress(second, m_port));
+    EXPECT_EQ(errno, EADDRINUSE);
+}
+
+}  // namespace
