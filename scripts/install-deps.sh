@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building (and, with "test", testing) needs, when missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config libsystemd-dev libinih-dev)
+if [[ "${1:-}" == "test" ]]; then
+    # GoogleTest, the real clients of the end-to-end tests (logger is in bsdutils, Python's
+    # SysLogHandler), faketime for the midnight test, and the Windows cross compiler.
+    packages+=(libgtest-dev python3 bsdutils faketime g++-mingw-w64-x86-64)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+        missing+=("$package")
+    fi
+done
+if ((${#missing[@]} > 0)); then
+    sudo=""
+    if [[ $(id -u) -ne 0 ]]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
