@@ -67,13 +67,18 @@ void CQuenby::Run(std::uint32_t /*argc*/, char** /*argv*/) {
         }
     }
 
-    {
-        std::lock_guard<std::mutex> lock(m_stopLock);
+    CloseStopEvent();
+    platform::CleanupSockets();
+    CloseLogs();
+}
+
+void CQuenby::CloseStopEvent() {
+    // A Stop that comes later finds no event and has nothing to do.
+    std::lock_guard<std::mutex> lock(m_stopLock);
+    if (m_stopEvent != nullptr) {
         platform::CloseEvent(m_stopEvent);
         m_stopEvent = nullptr;
     }
-    platform::CleanupSockets();
-    CloseLogs();
 }
 
 void CQuenby::FailStart(const char* text) {
@@ -84,6 +89,7 @@ void CQuenby::FailStart(const char* text) {
     } else {
         LogEvent(text, platform::kEventError, kDefaultEventId);
     }
+    CloseStopEvent();
     platform::CleanupSockets();
     platform::Sleep(kFailedStartPause);
 }
@@ -125,6 +131,10 @@ platform::Socket* CQuenby::OpenSocket() {
 }
 
 int CQuenby::WaitReadable(platform::Socket* socket) {
+    // While datagrams are queued, the socket is known to be readable without asking.
+    if (m_queued) {
+        return 1;
+    }
     return platform::WaitReadable(socket, m_stopEvent, kReadableWait);
 }
 
@@ -142,6 +152,7 @@ void CQuenby::HandleDatagram(platform::Socket* socket) {
     platform::IPv4Address sender{};
     // A datagram longer than the buffer is discarded whole by the receive.
     const long received = platform::ReceiveDatagram(socket, buffer, kMaxDatagram, sender);
+    m_queued = received != platform::kNoDatagram;
     if (received < 0) {
         return;
     }

@@ -39,6 +39,7 @@ public:
 private:
     // Ends a start that cannot go on: asks for the stop, tells why, and waits before returning.
     void FailStart(const char* text);
+    void CloseStopEvent();
     // The local time of a moment; the conversion is made once per second.
     const std::tm& LocalTime(std::int64_t now);
     // Opens a file of the set, telling about a failure once per episode.
@@ -51,6 +52,8 @@ private:
 
     // Guards the stop event's life against a Stop from another thread.
     std::mutex m_stopLock;
+    // The last receive found a datagram, so more may be waiting.
+    bool m_queued = false;
     std::int64_t m_localSecond = -1;
     std::tm m_local{};
     std::string m_line;

@@ -33,9 +33,12 @@ void EnlargeReceiveBuffer(Socket* socket, int bytes);
 // signalled, and -1 (with the last error set) on failure.
 int WaitReadable(Socket* socket, Event* stop, unsigned milliseconds);
 
-// Receives one datagram into the buffer without waiting. Returns its length, or -1 (with the last
-// error set) when nothing could be received or the datagram was longer than the capacity; such a
-// datagram is discarded whole.
+// What ReceiveDatagram returns when no datagram is queued.
+inline constexpr long kNoDatagram = -2;
+
+// Receives one datagram into the buffer without waiting. Returns its length; kNoDatagram when
+// none is queued; -1 (with the last error set) when it could not be received or was longer than
+// the capacity, in which case it is discarded whole.
 long ReceiveDatagram(Socket* socket, char* buffer, std::size_t capacity, IPv4Address& sender);
 
 }  // namespace platform

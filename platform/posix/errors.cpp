@@ -12,7 +12,7 @@ std::optional<std::string> LastErrorMessage() {
     std::string text;
     switch (code) {
         case posix::kErrorNotStartedByServiceManager:
-            text = "The service process could not connect to the service controller.";
+            text = "The process was not started by the service manager.";
             break;
         case posix::kErrorNoServiceControl:
             text = "Installing and controlling the service is not supported on this system yet.";

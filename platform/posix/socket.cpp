@@ -86,7 +86,7 @@ long ReceiveDatagram(Socket* socket, char* buffer, std::size_t capacity, IPv4Add
     message.msg_iovlen = 1;
     const ssize_t received = recvmsg(socket->m_fd, &message, MSG_DONTWAIT);
     if (received < 0) {
-        return -1;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kNoDatagram : -1;
     }
     if ((message.msg_flags & MSG_TRUNC) != 0) {
         errno = EMSGSIZE;
