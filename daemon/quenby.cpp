@@ -135,6 +135,9 @@ int CQuenby::WaitReadable(platform::Socket* socket) {
     if (m_queued) {
         return 1;
     }
+    // What was echoed goes out before the loop waits, so a busy daemon writes its echo in blocks
+    // and an idle one has shown everything.
+    std::fflush(stdout);
     return platform::WaitReadable(socket, m_stopEvent, kReadableWait);
 }
 
@@ -166,7 +169,6 @@ void CQuenby::HandleDatagram(platform::Socket* socket) {
         if (m_standalone) {
             std::printf("Packet from %s denied. Address not in [Permit] configuration\r\n",
                         address);
-            std::fflush(stdout);
         }
         return;
     }
@@ -178,7 +180,6 @@ void CQuenby::HandleDatagram(platform::Socket* socket) {
         quenby::FormatRecordLine(m_line, stamp, address, decoded.facility, decoded.severity,
                                  decoded.message);
         std::fwrite(m_line.data(), 1, m_line.size(), stdout);
-        std::fflush(stdout);
     }
     WriteRecord(address, stamp, decoded.facility, decoded.severity, decoded.message.data());
 }
