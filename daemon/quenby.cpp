@@ -96,13 +96,13 @@ void CQuenby::FailStart(const char* text) {
 
 void CQuenby::Stop() {
     SetStatus(kServiceStopPending, kStopWaitHint, 0);
-    std::lock_guard<std::mutex> lock(m_stopLock);
-    if (m_stopEvent != nullptr) {
-        platform::SignalEvent(m_stopEvent);
-    }
+    SignalStop();
 }
 
-void CQuenby::Shutdown() {
+// At system shutdown the service manager expects no stop-pending report.
+void CQuenby::Shutdown() { SignalStop(); }
+
+void CQuenby::SignalStop() {
     std::lock_guard<std::mutex> lock(m_stopLock);
     if (m_stopEvent != nullptr) {
         platform::SignalEvent(m_stopEvent);

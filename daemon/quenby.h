@@ -39,6 +39,9 @@ public:
 private:
     // Ends a start that cannot go on: asks for the stop, tells why, and waits before returning.
     void FailStart(const char* text);
+    // Makes the receive loop end at the start of its next pass; a Stop before the event exists
+    // or after it was closed has nothing to do.
+    void SignalStop();
     void CloseStopEvent();
     // The local time of a moment; the conversion is made once per second.
     const std::tm& LocalTime(std::int64_t now);
