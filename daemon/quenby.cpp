@@ -100,7 +100,9 @@ void CQuenby::Stop() {
 }
 
 // At system shutdown the service manager expects no stop-pending report.
-void CQuenby::Shutdown() { SignalStop(); }
+void CQuenby::Shutdown() {
+    SignalStop();
+}
 
 void CQuenby::SignalStop() {
     std::lock_guard<std::mutex> lock(m_stopLock);
@@ -236,7 +238,8 @@ void CQuenby::WriteRecord(const char* address, const char* timestamp, const char
             m_startDay = now;
         }
     }
-    const std::size_t chosen = quenby::ChooseLogFile(m_config.m_logType, m_config.m_permit, address);
+    const std::size_t chosen =
+        quenby::ChooseLogFile(m_config.m_logType, m_config.m_permit, address);
     if (chosen >= m_logFiles.size()) {
         return;
     }

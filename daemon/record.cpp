@@ -11,8 +11,8 @@ const CodeName kFacilityNames[] = {
 };
 
 const CodeName kSeverityNames[] = {
-    {"alert", 1}, {"crit", 2},   {"debug", 7},   {"emerg", 0}, {"err", 3},
-    {"error", 3}, {"info", 6},   {"none", 16},   {"notice", 5}, {"panic", 0},
+    {"alert", 1}, {"crit", 2},    {"debug", 7},  {"emerg", 0},  {"err", 3},
+    {"error", 3}, {"info", 6},    {"none", 16},  {"notice", 5}, {"panic", 0},
     {"warn", 4},  {"warning", 4}, {nullptr, -1},
 };
 
@@ -31,7 +31,9 @@ bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 void PutTwoDigits(char* at, int value) {
     at[0] = static_cast<char>('0' + value / 10 % 10);

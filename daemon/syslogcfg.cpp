@@ -55,7 +55,9 @@ int ProfileInt(const std::optional<std::string>& value, int defaultValue) {
 
 }  // namespace quenby
 
-SyslogCfg::SyslogCfg() { Load(platform::ConfigDirectory(), platform::TempDirectory()); }
+SyslogCfg::SyslogCfg() {
+    Load(platform::ConfigDirectory(), platform::TempDirectory());
+}
 
 SyslogCfg::SyslogCfg(const std::string& configDirectory, const std::string& tempDirectory) {
     Load(configDirectory, tempDirectory);

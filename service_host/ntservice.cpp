@@ -22,7 +22,9 @@ CNTService::CNTService(const char* serviceName, const char* displayName)
     }
 }
 
-CNTService::~CNTService() { g_service = nullptr; }
+CNTService::~CNTService() {
+    g_service = nullptr;
+}
 
 std::uint32_t CNTService::DispatchCommandLine(int argc, char** argv) {
     using service_host::Action;
@@ -134,8 +136,8 @@ bool CNTService::StartControlDispatcher() {
 
 void CNTService::ServiceMainEntry(std::uint32_t argc, char** argv) {
     CNTService* service = g_service;
-    service->m_statusHandle = platform::RegisterControlHandler(service->m_serviceName,
-                                                               ServiceCtrlHandler);
+    service->m_statusHandle =
+        platform::RegisterControlHandler(service->m_serviceName, ServiceCtrlHandler);
     if (service->m_statusHandle == nullptr) {
         return;
     }
@@ -196,8 +198,7 @@ bool CNTService::SetStatus(std::uint32_t state, std::uint32_t waitHint, std::uin
         accepted = platform::ReportServiceStatus(m_statusHandle, m_status);
     }
     if (!accepted) {
-        LogEvent("SetServiceStatus() failed", platform::kEventError,
-                 service_host::kDefaultEventId);
+        LogEvent("SetServiceStatus() failed", platform::kEventError, service_host::kDefaultEventId);
     }
     return accepted;
 }
@@ -219,9 +220,13 @@ bool CNTService::RemoveSelf() {
     return UseServiceManager();
 }
 
-bool CNTService::StopInstalled() { return UseServiceManager(); }
+bool CNTService::StopInstalled() {
+    return UseServiceManager();
+}
 
-bool CNTService::StartInstalled() { return UseServiceManager(); }
+bool CNTService::StartInstalled() {
+    return UseServiceManager();
+}
 
 bool CNTService::UseServiceManager() {
     platform::ServiceManager* manager = platform::OpenServiceManager();

@@ -92,6 +92,8 @@ std::intptr_t DefaultWindowProcedure(WindowHandle, unsigned, std::uintptr_t, std
     return 0;
 }
 
-bool RegisterServiceProcess(bool /*service*/) { return false; }
+bool RegisterServiceProcess(bool /*service*/) {
+    return false;
+}
 
 }  // namespace platform

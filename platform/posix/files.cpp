@@ -72,7 +72,7 @@ LogStream* OpenLogStream(const std::string& path) {
     if (fd < 0) {
         return nullptr;
     }
-    struct stat status{};
+    struct stat status {};
     char last = 0;
     if (fstat(fd, &status) == 0 && status.st_size > 0 &&
         pread(fd, &last, 1, status.st_size - 1) == 1 && last == 0x1A) {
@@ -100,7 +100,7 @@ bool AppendLogRecord(LogStream* stream, std::string_view line) {
     if (written > 0) {
         // A full disk took part of the line: take the fragment back off the end, so that the
         // file never holds a partial record.
-        struct stat status{};
+        struct stat status {};
         if (fstat(stream->m_fd, &status) == 0 && status.st_size >= written) {
             (void)ftruncate(stream->m_fd, status.st_size - written);
         }

@@ -31,7 +31,9 @@ ServiceManager* OpenServiceManager() {
     return nullptr;
 }
 
-void CloseServiceManager(ServiceManager* manager) { delete manager; }
+void CloseServiceManager(ServiceManager* manager) {
+    delete manager;
+}
 
 bool ProgramFilePath(char* buffer, unsigned size) {
     const ssize_t length = readlink("/proc/self/exe", buffer, size);

@@ -31,7 +31,9 @@ std::vector<Socket*>& OpenSockets() {
 
 }  // namespace
 
-int StartSockets() { return 0; }
+int StartSockets() {
+    return 0;
+}
 
 void CleanupSockets() {
     for (Socket* socket : OpenSockets()) {

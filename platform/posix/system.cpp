@@ -5,7 +5,9 @@
 
 namespace platform {
 
-bool HasServiceManager() { return true; }
+bool HasServiceManager() {
+    return true;
+}
 
 std::unique_ptr<SecurityId> CurrentUserSid() {
     // The journal records the user of every entry itself (_UID), so no identifier is attached.

@@ -71,7 +71,7 @@ TEST(DecodeDatagram, DigitsStopAtTheEndOfTheView) {
     // The priority must not be read past the text it was given.
     const std::string buffer = "<13>x<99";
     const quenby::DecodedMessage decoded =
-        quenby::DecodeDatagram(std::string_view(buffer).substr(0, 3) );
+        quenby::DecodeDatagram(std::string_view(buffer).substr(0, 3));
     EXPECT_STREQ(decoded.facility, "user");  // "<13" has no '>'
     EXPECT_EQ(quenby::ReadPriority(std::string_view("123456", 2)), 12);
 }
@@ -131,7 +131,8 @@ TEST(FormatRecordLine, OneRecordOneLineWithoutControlCharacters) {
         {"a\nMar 07 14:05:10 10.1.2.3 auth.crit forged",
          "Mar 07 14:05:09 10.1.2.3 auth.crit a#012Mar 07 14:05:10 10.1.2.3 auth.crit forged\n"},
         {"\x1b[2J\x01\x1f\x7f", "Mar 07 14:05:09 10.1.2.3 auth.crit #033[2J#001#037#177\n"},
-        {"tab\tstays, 100% \xc3\xa9t\xc3\xa9", "Mar 07 14:05:09 10.1.2.3 auth.crit tab\tstays, 100% \xc3\xa9t\xc3\xa9\n"},
+        {"tab\tstays, 100% \xc3\xa9t\xc3\xa9",
+         "Mar 07 14:05:09 10.1.2.3 auth.crit tab\tstays, 100% \xc3\xa9t\xc3\xa9\n"},
         {"#012 is text", "Mar 07 14:05:09 10.1.2.3 auth.crit #012 is text\n"},
     };
     std::string line;

@@ -31,9 +31,9 @@ TEST(LogFileNames, OneFileOrOnePerPermitEntry) {
     EXPECT_EQ(quenby::LogFileNames(1, permit, "09-20-2000."), Names{"09-20-2000.syslog.log"});
     EXPECT_EQ(quenby::LogFileNames(2, permit, ""),
               (Names{"10.1.1.5.log", "10.1.1.7.log", "10.1.1.5.log"}));
-    EXPECT_EQ(quenby::LogFileNames(2, permit, "09-20-2000."),
-              (Names{"09-20-2000.10.1.1.5.log", "09-20-2000.10.1.1.7.log",
-                     "09-20-2000.10.1.1.5.log"}));
+    EXPECT_EQ(
+        quenby::LogFileNames(2, permit, "09-20-2000."),
+        (Names{"09-20-2000.10.1.1.5.log", "09-20-2000.10.1.1.7.log", "09-20-2000.10.1.1.5.log"}));
 }
 
 TEST(ChooseLogFile, TheEntryEqualToTheSender) {
@@ -45,11 +45,8 @@ TEST(ChooseLogFile, TheEntryEqualToTheSender) {
     };
     const Case cases[] = {
         {2, "10.0.0.1", 2},  // not the earlier files whose names contain the address
-        {2, "10.0.0.12", 0},
-        {2, "110.0.0.1", 1},
-        {2, "10.0.0.2", std::string::npos},
-        {1, "10.0.0.1", 0},
-        {1, "192.168.0.1", 0},
+        {2, "10.0.0.12", 0}, {2, "110.0.0.1", 1},   {2, "10.0.0.2", std::string::npos},
+        {1, "10.0.0.1", 0},  {1, "192.168.0.1", 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(quenby::ChooseLogFile(c.logType, permit, c.address), c.index) << c.address;

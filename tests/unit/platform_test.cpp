@@ -16,6 +16,7 @@
 #include "platform/event.h"
 #include "platform/files.h"
 #include "platform/socket.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -47,8 +48,8 @@ TEST_F(Scratch, LogStreamAppendsAfterTheTextEnd) {
     const Case cases[] = {
         {"", "one\n"},
         {"old\n", "old\none\n"},
-        {"old\n\x1a", "old\none\n"},         // the end marker goes
-        {"old\x1a\n", "old\x1a\none\n"},     // only a final one
+        {"old\n\x1a", "old\none\n"},      // the end marker goes
+        {"old\x1a\n", "old\x1a\none\n"},  // only a final one
     };
     for (const Case& c : cases) {
         const fs::path path = m_dir / "syslog.log";
@@ -93,6 +94,43 @@ TEST_F(Scratch, ProfileStrings) {
     EXPECT_EQ(platform::ReadProfileString(path.string(), "Syslog", "Missing"), std::nullopt);
     EXPECT_EQ(platform::ReadProfileString((m_dir / "none.ini").string(), "Syslog", "LogDir"),
               std::nullopt);
+}
+
+// Sets an environment variable for the length of a scope, or unsets it for nullptr.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(Directories, ConfigurationAndTemporaryDirectory) {
+    struct Case {
+        const char* value;
+        std::string configDirectory;
+        std::string tempDirectory;
+    };
+    const Case cases[] = {
+        {nullptr, "/etc", "/tmp/"},
+        {"", "/etc", "/tmp/"},
+        {"/srv/quenby", "/srv/quenby", "/srv/quenby/"},
+        {"/srv/quenby//", "/srv/quenby", "/srv/quenby//"},
+        {"/", "/", "/"},
+    };
+    for (const Case& c : cases) {
+        ScopedVariable config("QUENBY_CONFDIR", c.value);
+        ScopedVariable temp("TMPDIR", c.value);
+        EXPECT_EQ(platform::ConfigDirectory(), c.configDirectory) << (c.value ? c.value : "unset");
+        EXPECT_EQ(platform::TempDirectory(), c.tempDirectory) << (c.value ? c.value : "unset");
+    }
 }
 
 TEST(Event, ManualResetStaysSignalled) {

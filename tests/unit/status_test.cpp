@@ -57,11 +57,15 @@ TEST(ChooseEventId, DefaultsByTypeAndKeepsExplicitIds) {
         std::uint32_t chosen;
     };
     const Case cases[] = {
-        {1, kDefaultEventId, 0xC0000002u},     {2, kDefaultEventId, 0x80000001u},
-        {4, kDefaultEventId, 0x40000000u},     {8, kDefaultEventId, 0x40000000u},
-        {16, kDefaultEventId, 0x40000000u},    {0, kDefaultEventId, 0x40000000u},
+        {1, kDefaultEventId, 0xC0000002u},
+        {2, kDefaultEventId, 0x80000001u},
+        {4, kDefaultEventId, 0x40000000u},
+        {8, kDefaultEventId, 0x40000000u},
+        {16, kDefaultEventId, 0x40000000u},
+        {0, kDefaultEventId, 0x40000000u},
         {0x10001, kDefaultEventId, 0xC0000002u},  // only the low 16 bits are the type
-        {1, 3, 3},                             {2, 0x40000000u, 0x40000000u},
+        {1, 3, 3},
+        {2, 0x40000000u, 0x40000000u},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ChooseEventId(c.type, c.id), c.chosen) << c.type << " " << c.id;

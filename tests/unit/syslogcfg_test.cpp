@@ -18,9 +18,8 @@ class ConfigDirectory : public testing::Test {
 protected:
     void SetUp() override {
         m_dir = fs::temp_directory_path() /
-                ("quenby-cfg-" + std::string(testing::UnitTest::GetInstance()
-                                                 ->current_test_info()
-                                                 ->name()));
+                ("quenby-cfg-" +
+                 std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
     }
@@ -54,8 +53,7 @@ TEST_F(ConfigDirectory, LoadsFixtureFiles) {
     using Permit = std::vector<std::string>;
     const FixtureCase cases[] = {
         {"by-address.ini", 2, 1, "/var/log/quenby/", Permit{"10.1.1.5", "10.1.1.7"}, 514},
-        {"crlf.ini", 2, 0, "C:\\Logs\\", Permit{"10.1.1.5", "10.1.1.6  ", "[Other]", "Key=1"},
-         514},
+        {"crlf.ini", 2, 0, "C:\\Logs\\", Permit{"10.1.1.5", "10.1.1.6  ", "[Other]", "Key=1"}, 514},
         {"marker-without-entries.ini", 1, 0, "/tmp/default/", Permit{}, 514},
         {"lower-case-marker.ini", 1, 0, "/tmp/default/", Permit{}, 514},
         {"odd-values.ini", 1, 0, "", Permit{"10.1.1.9", "[Permit]"}, 514},
