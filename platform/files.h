@@ -1,15 +1,45 @@
 // Files: the configuration's line pass and the log files.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
+class InputFile;
+
+// Opens a file for reading, shared with readers and writers of other processes, and creates it
+// empty when it does not exist. Null (with the last error set) on failure.
+InputFile* OpenSharedInput(const std::string& path);
+
+// The size of the open file in bytes, or 0 when the system cannot tell.
+std::int64_t InputSize(InputFile* file);
+
+// Reads the next bytes of the file, untranslated: their count, 0 at the end of the file, -1 (with
+// the last error set) on failure.
+long ReadInput(InputFile* file, char* buffer, std::size_t capacity);
+
+void CloseInput(InputFile* file);
+
 // The bytes of a file, untranslated; the file is created empty when it does not exist. Nothing
 // (with the last error set) when it can neither be read nor created.
 std::optional<std::string> ReadOrCreateFile(const std::string& path);
+
+// A file's status, its times in nanoseconds since the epoch, at the resolution of the file system.
+struct FileStatus {
+    std::int64_t creationTime = 0;
+    std::int64_t lastWriteTime = 0;
+    std::int64_t lastAccessTime = 0;
+    std::int64_t size = 0;
+    std::uint8_t attribute = 0;  // 0x01 read-only, 0x10 directory
+    std::string fullPath;
+};
+
+// The status of the file at the path, or nothing (with the last error set) when it cannot be read.
+std::optional<FileStatus> ReadFileStatus(const std::string& path);
 
 // The value of a key in a section of an INI file, or nothing when the file, the section or the
 // key is missing.

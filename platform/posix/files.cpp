@@ -7,28 +7,82 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace platform {
 
-std::optional<std::string> ReadOrCreateFile(const std::string& path) {
+class InputFile {
+public:
+    int m_fd = -1;
+};
+
+InputFile* OpenSharedInput(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
+        return nullptr;
+    }
+    auto* file = new InputFile;
+    file->m_fd = fd;
+    return file;
+}
+
+std::int64_t InputSize(InputFile* file) {
+    struct stat status {};
+    return fstat(file->m_fd, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : 0;
+}
+
+long ReadInput(InputFile* file, char* buffer, std::size_t capacity) {
+    ssize_t got;
+    do {
+        got = read(file->m_fd, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
+}
+
+void CloseInput(InputFile* file) {
+    close(file->m_fd);
+    delete file;
+}
+
+std::optional<std::string> ReadOrCreateFile(const std::string& path) {
+    InputFile* file = OpenSharedInput(path);
+    if (file == nullptr) {
         return std::nullopt;
     }
     std::string content;
     char chunk[65536];
-    for (;;) {
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
+    long got;
+    while ((got = ReadInput(file, chunk, sizeof chunk)) > 0) {
         content.append(chunk, static_cast<std::size_t>(got));
     }
-    close(fd);
+    CloseInput(file);
     return content;
+}
+
+std::optional<FileStatus> ReadFileStatus(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        return std::nullopt;
+    }
+    auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    FileStatus result;
+    // The system keeps no creation time; the last change of the status comes closest.
+    result.creationTime = nanoseconds(status.st_ctim);
+    result.lastWriteTime = nanoseconds(status.st_mtim);
+    result.lastAccessTime = nanoseconds(status.st_atim);
+    result.size = static_cast<std::int64_t>(status.st_size);
+    if (S_ISDIR(status.st_mode)) {
+        result.attribute |= 0x10;
+    }
+    if ((status.st_mode & 0222) == 0) {
+        result.attribute |= 0x01;
+    }
+    char* resolved = realpath(path.c_str(), nullptr);
+    result.fullPath = resolved != nullptr ? resolved : path;
+    std::free(resolved);
+    return result;
 }
 
 namespace {

@@ -1,0 +1,108 @@
+#include "viewer/vantrelview.h"
+
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
+
+int CLogModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.Count());
+}
+
+int CLogModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 1;
+}
+
+QString CLogModel::RowText(int row) const {
+    const std::string_view text = m_rows.Row(m_rows.Count() - 1 - static_cast<std::size_t>(row));
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QVariant CLogModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole || !index.isValid() || index.column() != 0) {
+        return {};
+    }
+    return RowText(index.row());
+}
+
+QVariant CLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && section == 0) {
+        if (role == Qt::DisplayRole) {
+            return QStringLiteral("Syslog Messages");
+        }
+        if (role == Qt::TextAlignmentRole) {
+            return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+    }
+    return {};
+}
+
+void CLogModel::SetRows(LogRows rows) {
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+CVantrelView::CVantrelView(QWidget* parent) : QTableView(parent) {
+    setModel(&m_model);
+    // Rows of one height let the list scroll through millions of them.
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setSectionsClickable(false);
+    setSortingEnabled(false);
+    setWordWrap(false);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+}
+
+void CVantrelView::OnInitialUpdate() {
+    if (!m_columnReady) {
+        horizontalHeader()->resizeSection(0, std::max(0, viewport()->width() - 1));
+        m_columnReady = true;
+    }
+    setShowGrid(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+}
+
+void CVantrelView::ShowRows(LogRows rows) {
+    m_model.SetRows(std::move(rows));
+    FitColumn();
+}
+
+void CVantrelView::FitColumn() {
+    const LogRows& rows = m_model.Rows();
+    // Measuring every row of a large file would take longer than reading it. Log text is of one
+    // kind throughout, so the widest rows are among the longest in bytes: those are measured.
+    constexpr std::size_t kMeasured = 512;
+    using Candidate = std::pair<std::size_t, std::size_t>;  // length, index
+    std::vector<Candidate> longest;
+    longest.reserve(kMeasured + 1);
+    for (std::size_t i = 0; i < rows.Count(); ++i) {
+        const std::size_t length = rows.Row(i).size();
+        if (longest.size() == kMeasured && length <= longest.front().first) {
+            continue;
+        }
+        longest.emplace_back(length, i);
+        std::push_heap(longest.begin(), longest.end(), std::greater<>());
+        if (longest.size() > kMeasured) {
+            std::pop_heap(longest.begin(), longest.end(), std::greater<>());
+            longest.pop_back();
+        }
+    }
+    const QFontMetrics metrics(font());
+    int widest = 0;
+    for (const Candidate& candidate : longest) {
+        const std::string_view text = rows.Row(candidate.second);
+        widest = std::max(widest, metrics.horizontalAdvance(QString::fromLocal8Bit(
+                                      text.data(), static_cast<qsizetype>(text.size()))));
+    }
+    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
+    horizontalHeader()->resizeSection(0, widest + margin + 1);
+}

@@ -1,0 +1,50 @@
+// The list of the shown log file: one column, the last line of the file at the top.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QTableView>
+
+#include "viewer/logrows.h"
+
+// The rows of the list, over the rows of the file in reverse order: row 0 is the file's last row.
+class CLogModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Replaces all rows at once.
+    void SetRows(LogRows rows);
+    const LogRows& Rows() const { return m_rows; }
+    QString RowText(int row) const;
+
+private:
+    LogRows m_rows;
+};
+
+class CVantrelView : public QTableView {
+    Q_OBJECT
+
+public:
+    explicit CVantrelView(QWidget* parent = nullptr);
+
+    // Sets the list up when the view gets its document, and again after every open of a
+    // document; the column is created once.
+    void OnInitialUpdate();
+    // Replaces the rows and fits the column to the widest of them.
+    void ShowRows(LogRows rows);
+
+    CLogModel& Model() { return m_model; }
+
+private:
+    // Makes column 0 as wide as its widest row needs.
+    void FitColumn();
+
+    CLogModel m_model;
+    bool m_columnReady = false;
+};
