@@ -22,7 +22,8 @@ QSettings Settings() {
 }
 
 // What the command line asks for, by the framework's rules: switches begin with '/' or '-', the
-// first other word is the file.
+// first other word is the file. An absolute path begins with '/' too, so a word with '/' counts
+// as a switch only when it names one.
 struct CommandLineInfo {
     enum Command { FileNew, FileOpen, FilePrint, FilePrintTo, FileDDE, AppUnregister };
     Command command = FileNew;
@@ -33,18 +34,23 @@ CommandLineInfo ParseCommandLine(const QStringList& arguments) {
     CommandLineInfo info;
     bool print = false;
     bool printTo = false;
+    auto is = [](const QString& flag, const char* name) {
+        return flag.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& word = arguments[i];
-        if (word.startsWith(u'/') || word.startsWith(u'-')) {
-            const QString flag = word.mid(1);
-            if (flag.compare(QLatin1String("pt"), Qt::CaseInsensitive) == 0) {
+        const QString flag = word.mid(1);
+        const bool known = is(flag, "p") || is(flag, "pt") || is(flag, "dde") ||
+                           is(flag, "Unregister") || is(flag, "Unregserver") ||
+                           is(flag, "Embedding") || is(flag, "Automation");
+        if (word.startsWith(u'-') || (word.startsWith(u'/') && known)) {
+            if (is(flag, "pt")) {
                 printTo = true;
-            } else if (flag.compare(QLatin1String("p"), Qt::CaseInsensitive) == 0) {
+            } else if (is(flag, "p")) {
                 print = true;
-            } else if (flag.compare(QLatin1String("dde"), Qt::CaseInsensitive) == 0) {
+            } else if (is(flag, "dde")) {
                 info.command = CommandLineInfo::FileDDE;
-            } else if (flag.compare(QLatin1String("Unregister"), Qt::CaseInsensitive) == 0 ||
-                       flag.compare(QLatin1String("Unregserver"), Qt::CaseInsensitive) == 0) {
+            } else if (is(flag, "Unregister") || is(flag, "Unregserver")) {
                 info.command = CommandLineInfo::AppUnregister;
             }
         } else if (info.fileName.isEmpty()) {
@@ -91,18 +97,20 @@ bool CVantrelApp::InitInstance(const QStringList& arguments) {
 
     m_frame = std::make_unique<CMainFrame>(this, m_document.get());
     m_document->OnNewDocument();
+    m_frame->UpdateTitle();
     if (info.command != CommandLineInfo::FileNew && !OpenDocumentFile(info.fileName)) {
         exitCode = 1;
         return false;
     }
-    m_frame->GetActiveView()->OnInitialUpdate();
-    m_frame->UpdateTitle();
     if (info.command == CommandLineInfo::FilePrint ||
         info.command == CommandLineInfo::FilePrintTo) {
         m_frame->OnFilePrintDirect();
         return false;
     }
+    // The list takes its first width from the window, which has its size once it is shown.
+    m_frame->resize(800, 600);
     m_frame->show();
+    m_frame->GetActiveView()->OnInitialUpdate();
     m_frame->repaint();
     return true;
 }

@@ -1,0 +1,166 @@
+// Loading a log file into the list: the row rules, the counts in the status bar, the column.
+#include "viewertest.h"
+
+class LoadingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QVERIFY(m_dir.isValid()); }
+
+    void rowRules_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("rows");
+        const QString longLine(1500, u'x');
+        QTest::newRow("empty file") << QByteArray() << QStringList{};
+        QTest::newRow("newest first") << QByteArray("a\nb\nc\n") << QStringList{"c", "b", "a"};
+        QTest::newRow("empty lines, no final LF")
+            << QByteArray("a\n\n\nb") << QStringList{"b", "a"};
+        QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QStringList{"b", "a"};
+        QTest::newRow("lone CR stays")
+            << QByteArray("a\rb\nc\r\r\n") << QStringList{"c\r", "a\rb"};
+        QTest::newRow("blanks are a row") << QByteArray("  \na\n") << QStringList{"a", "  "};
+        QTest::newRow("zero byte cuts the row")
+            << QByteArray("abc\0def\n\0ghi\nj\n", 15) << QStringList{"j", "abc"};
+        QTest::newRow("0x1A ends the text")
+            << QByteArray("a\nb\x1a" "c\nd\n") << QStringList{"b", "a"};
+        QTest::newRow("0x1A at a line start") << QByteArray("a\n\x1a" "b\n") << QStringList{"a"};
+        QTest::newRow("a long line is one row")
+            << (longLine.toLatin1() + "\nshort\n") << QStringList{"short", longLine};
+        QTest::newRow("record lines")
+            << QByteArray("Mar 07 14:05:09 10.1.2.3 auth.crit su: root login failed\n"
+                          "Mar 07 14:05:10 10.1.2.3 user.info \xc3\xa9t\xc3\xa9\n")
+            << QStringList{QString::fromUtf8("Mar 07 14:05:10 10.1.2.3 user.info \xc3\xa9t\xc3\xa9"),
+                           "Mar 07 14:05:09 10.1.2.3 auth.crit su: root login failed"};
+    }
+
+    void rowRules() {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, rows);
+        const QString path = m_dir.filePath("syslog.log");
+        WriteFile(path, content);
+        Viewer viewer;
+        viewer.frame().LoadLogFile(path);
+        QCOMPARE(ListRows(viewer.frame()), rows);
+        QCOMPARE(viewer.frame().MessageText(), QStringLiteral("Ready"));
+    }
+
+    void countsRowsBeforeReady() {
+        const QString path = m_dir.filePath("counted.log");
+        WriteFile(path, "a\nb\n\nc\n");
+        Viewer viewer;
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer.frame()));
+        QLabel* pane = viewer.frame().findChild<QLabel*>(QStringLiteral("messagePane"));
+        QVERIFY(pane != nullptr);
+        QStringList shown;
+        // Every text the pane takes during the load, in order.
+        pane->installEventFilter(this);
+        m_shown = &shown;
+        m_pane = pane;
+        viewer.frame().LoadLogFile(path);
+        m_shown = nullptr;
+        QCOMPARE(shown, (QStringList{"Read 3 items", "Ready"}));
+    }
+
+    void emptyFileGoesStraightToReady() {
+        const QString path = m_dir.filePath("empty.log");
+        WriteFile(path, "");
+        Viewer viewer;
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer.frame()));
+        QStringList shown;
+        m_shown = &shown;
+        m_pane = viewer.frame().findChild<QLabel*>(QStringLiteral("messagePane"));
+        m_pane->installEventFilter(this);
+        viewer.frame().LoadLogFile(path);
+        m_shown = nullptr;
+        QCOMPARE(shown, QStringList{"Ready"});
+    }
+
+    void missingFiles() {
+        Viewer viewer;
+        WriteFile(m_dir.filePath("before.log"), "old\n");
+        viewer.frame().LoadLogFile(m_dir.filePath("before.log"));
+        QCOMPARE(ListRows(viewer.frame()), QStringList{"old"});
+
+        // A missing file in an existing directory is created empty.
+        const QString created = m_dir.filePath("new.log");
+        viewer.frame().LoadLogFile(created);
+        QVERIFY(QFileInfo(created).isFile());
+        QCOMPARE(QFileInfo(created).size(), 0);
+        QCOMPARE(ListRows(viewer.frame()), QStringList{});
+
+        // A directory that does not exist: an empty list and "Ready", nothing else.
+        viewer.frame().LoadLogFile(m_dir.filePath("before.log"));
+        viewer.frame().LoadLogFile(m_dir.filePath("no/such/dir/x.log"));
+        QCOMPARE(ListRows(viewer.frame()), QStringList{});
+        QCOMPARE(viewer.frame().MessageText(), QStringLiteral("Ready"));
+        QVERIFY(viewer.messages.isEmpty());
+    }
+
+    void columnFitsTheWidestRow() {
+        Viewer viewer;
+        CVantrelView* view = viewer.frame().GetActiveView();
+        QCOMPARE(view->model()->columnCount(), 1);
+        QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(),
+                 QStringLiteral("Syslog Messages"));
+        QCOMPARE(view->columnWidth(0), view->viewport()->width() - 1);
+
+        const QString wide = QStringLiteral("a row much wider than the others, WWWWWWWWWW");
+        WriteFile(m_dir.filePath("wide.log"), "short\n" + wide.toUtf8() + "\nmiddle row\n");
+        viewer.frame().LoadLogFile(m_dir.filePath("wide.log"));
+        const int needed = view->fontMetrics().horizontalAdvance(wide);
+        QVERIFY2(view->columnWidth(0) >= needed, "the widest row is cut");
+        QVERIFY2(view->columnWidth(0) <= needed + 16, "the column is far wider than its rows");
+
+        // A framework open keeps the rows and the one column.
+        const QString other = m_dir.filePath("other.log");
+        WriteFile(other, "x\n");
+        QVERIFY(viewer.app.OpenDocumentFile(other));
+        QCOMPARE(ListRows(viewer.frame()).size(), 3);
+        QCOMPARE(view->model()->columnCount(), 1);
+    }
+
+    void listStyle() {
+        Viewer viewer;
+        CVantrelView* view = viewer.frame().GetActiveView();
+        QVERIFY(view->showGrid());
+        QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+        QVERIFY(!view->isSortingEnabled());
+    }
+
+    void logRowsTakeBytesInAnyPieces() {
+        // A line split across reads gives the same rows as one read.
+        const QByteArray content = QByteArrayLiteral("first\r\nsec\0ond\nthird\r\r\nfourth");
+        for (int piece = 1; piece <= content.size(); ++piece) {
+            LogRows rows;
+            for (int at = 0; at < content.size(); at += piece) {
+                rows.Append(std::string_view(content.constData() + at,
+                                             static_cast<std::size_t>(std::min<qsizetype>(piece, content.size() - at))));
+            }
+            rows.Finish();
+            QStringList texts;
+            for (std::size_t i = 0; i < rows.Count(); ++i) {
+                texts << QString::fromLatin1(rows.Row(i).data(),
+                                             static_cast<qsizetype>(rows.Row(i).size()));
+            }
+            QCOMPARE(texts, (QStringList{"first", "sec", "third\r", "fourth"}));
+        }
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (m_shown != nullptr && watched == m_pane && event->type() == QEvent::Paint) {
+            if (m_shown->isEmpty() || m_shown->last() != m_pane->text()) {
+                m_shown->append(m_pane->text());
+            }
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QStringList* m_shown = nullptr;
+    QLabel* m_pane = nullptr;
+};
+
+QTEST_MAIN(LoadingTest)
+#include "test_loading.moc"
