@@ -17,13 +17,13 @@
 #include <QApplication>
 #include <QString>
 
+#include <sys/stat.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 
 #include "viewer/mainframe.h"
 #include "viewer/vantrelapp.h"
@@ -101,7 +101,8 @@ int main(int argc, char** argv) {
 
     const QString file = QString::fromLocal8Bit(path);
     std::printf("file %s, %lld bytes, baseline RSS %.1f MiB\n", path,
-                static_cast<long long>(info.st_size), static_cast<double>(StatusKiB("VmRSS")) / 1024.0);
+                static_cast<long long>(info.st_size),
+                static_cast<double>(StatusKiB("VmRSS")) / 1024.0);
     for (int run = 1; run <= repeat; ++run) {
         const Clock::time_point start = Clock::now();
         frame.LoadLogFile(file);

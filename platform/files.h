@@ -24,6 +24,20 @@ long ReadInput(InputFile* file, char* buffer, std::size_t capacity);
 
 void CloseInput(InputFile* file);
 
+class MappedFile;
+
+// Maps a file for reading, shared with readers and writers of other processes, and creates it
+// empty when it does not exist. The mapping shows the bytes the file had when it was mapped; what
+// is appended later is not part of it, and should the file shrink, the part beyond its new end
+// reads as zero bytes. Null (with the last error set) on failure.
+MappedFile* MapSharedInput(const std::string& path);
+
+// The mapped bytes (null when the file was empty) and their count.
+const char* MappedData(const MappedFile* file);
+std::size_t MappedSize(const MappedFile* file);
+
+void UnmapFile(MappedFile* file);
+
 // The bytes of a file, untranslated; the file is created empty when it does not exist. Nothing
 // (with the last error set) when it can neither be read nor created.
 std::optional<std::string> ReadOrCreateFile(const std::string& path);

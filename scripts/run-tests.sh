@@ -17,7 +17,7 @@ cmake --build --preset default
 ctest --preset default -j 2
 
 cmake --preset asan -DQUENBY_WERROR=$werror
-cmake --build --preset asan --target unit_tests
+cmake --build --preset asan
 ctest --preset asan -j 2
 
 # The service host and the daemon reach the system only through platform/, so they compile for

@@ -4,50 +4,44 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
-// A log file's text and its rows, in file order. A row is one line without its line end (a CR
-// right before the LF goes with it), cut at a zero byte; empty lines give no row. The byte 0x1A
-// ends the text. The rows point into one buffer that holds the text as read, so a file costs
-// little more memory than its size.
+// A log file's rows, in file order. A row is one line without its line end (a CR right before the
+// LF goes with it), cut at a zero byte; empty lines give no row. The byte 0x1A ends the text. The
+// rows point into the file's bytes, which the rows keep alive, so a file costs little more memory
+// than its size.
 class LogRows {
 public:
     LogRows() = default;
-    LogRows(LogRows&&) noexcept = default;
-    LogRows& operator=(LogRows&&) noexcept = default;
+    // The rows of the bytes; keeper holds whatever keeps the bytes alive.
+    LogRows(const char* text, std::size_t size, std::shared_ptr<const void> keeper);
+    // The rows of a text of their own.
+    static LogRows FromText(std::string text);
 
-    // Room for at least the given number of bytes to be read next; the reader fills it and then
-    // calls Commit with the count it read.
-    char* WritableTail(std::size_t capacity);
-    // Takes the bytes written at the tail; false once the text has ended at a byte 0x1A, after
-    // which nothing more is taken.
-    bool Commit(std::size_t count);
-    // Takes a copy of the bytes, as read from the file.
-    bool Append(std::string_view bytes);
-    // The file has ended: a last line without LF becomes a row too.
+    // Takes the lines that end within the first `end` bytes of the text; false once the whole
+    // text is taken.
+    bool ScanTo(std::size_t end);
+    // Takes the rest, including a last line without LF.
     void Finish();
-
-    // The room left for reading before the buffer has to grow.
-    std::size_t Spare() const { return m_capacity - m_size; }
 
     std::size_t Count() const { return m_starts.size(); }
     std::string_view Row(std::size_t index) const {
-        return {m_text.get() + m_starts[index], m_lengths[index]};
+        return {m_text + m_starts[index], m_lengths[index]};
     }
-    // The length of the longest row in bytes.
-    std::size_t LongestLength() const { return m_longest; }
+    // The bytes of the text, up to a byte 0x1A.
+    std::size_t Size() const { return m_size; }
 
 private:
     void TakeLine(std::size_t begin, std::size_t end);
 
-    std::unique_ptr<char[]> m_text;
+    std::shared_ptr<const void> m_keeper;
+    const char* m_text = nullptr;
     std::size_t m_size = 0;
-    std::size_t m_capacity = 0;
-    // Where the line that has not met its LF yet begins.
+    // Where the next line begins, and the first zero byte at or after it.
     std::size_t m_lineStart = 0;
-    bool m_ended = false;
+    std::size_t m_nextZero = 0;
     std::vector<std::uint64_t> m_starts;
     std::vector<std::uint32_t> m_lengths;
-    std::size_t m_longest = 0;
 };

@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <memory>
 
 #include "platform/files.h"
 #include "platform/keyboard.h"
@@ -31,8 +32,8 @@
 namespace {
 
 constexpr int kWatchPeriod = 5000;
-constexpr qint64 kCountInterval = 100;  // milliseconds between two counts of a load
-constexpr std::size_t kReadChunk = 1 << 20;
+constexpr qint64 kCountInterval = 100;        // milliseconds between two counts of a load
+constexpr std::size_t kScanSlice = 16 << 20;  // bytes between two looks at the clock
 constexpr std::size_t kMaxLogDirLength = 258;
 
 std::string LocalPath(const QString& path) {
@@ -220,7 +221,14 @@ void CMainFrame::OnUpdateRefresh(QAction* command) {
 
 void CMainFrame::LoadLogFile(QString path) {
     const std::string localPath = LocalPath(path);
-    platform::InputFile* file = platform::OpenSharedInput(localPath);
+    // The old rows go first: a file is never held twice.
+    m_view->ShowRows(LogRows());
+    std::shared_ptr<platform::MappedFile> file(platform::MapSharedInput(localPath),
+                                               [](platform::MappedFile* mapped) {
+                                                   if (mapped != nullptr) {
+                                                       platform::UnmapFile(mapped);
+                                                   }
+                                               });
     // The status is taken before the reading, so that whatever is appended during it makes the
     // watch flag the file.
     if (const std::optional<platform::FileStatus> status = platform::ReadFileStatus(localPath)) {
@@ -228,16 +236,10 @@ void CMainFrame::LoadLogFile(QString path) {
     }
     LogRows rows;
     if (file != nullptr) {
+        rows = LogRows(platform::MappedData(file.get()), platform::MappedSize(file.get()), file);
         QElapsedTimer sinceCount;
         sinceCount.start();
-        rows.WritableTail(static_cast<std::size_t>(platform::InputSize(file)) + kReadChunk);
-        for (;;) {
-            const std::size_t room =
-                std::min(rows.Spare() > 0 ? rows.Spare() : kReadChunk, kReadChunk);
-            const long got = platform::ReadInput(file, rows.WritableTail(room), room);
-            if (got <= 0 || !rows.Commit(static_cast<std::size_t>(got))) {
-                break;
-            }
+        for (std::size_t end = kScanSlice; rows.ScanTo(end); end += kScanSlice) {
             if (sinceCount.elapsed() >= kCountInterval) {
                 SetMessageText(ReadCount(rows.Count()));
                 m_messagePane->repaint();
@@ -245,7 +247,6 @@ void CMainFrame::LoadLogFile(QString path) {
             }
         }
         rows.Finish();
-        platform::CloseInput(file);
     }
     if (rows.Count() > 0) {
         SetMessageText(ReadCount(rows.Count()));

@@ -2,12 +2,17 @@
 
 #include <fcntl.h>
 #include <ini.h>
+#include <signal.h>
 #include <strings.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <mutex>
 
 namespace platform {
 
@@ -57,6 +62,119 @@ std::optional<std::string> ReadOrCreateFile(const std::string& path) {
     }
     CloseInput(file);
     return content;
+}
+
+namespace {
+
+// The mapped files. A file that shrinks while it is mapped makes reading its former end fault;
+// the fault handler then puts a page of zeros in its place, so that the reader sees zero bytes.
+struct MappedRange {
+    std::atomic<std::uintptr_t> begin{0};
+    std::atomic<std::uintptr_t> end{0};
+};
+constexpr std::size_t kMaxMappings = 64;
+MappedRange g_mappings[kMaxMappings];
+
+void OnBusError(int /*signal*/, siginfo_t* info, void* /*context*/) {
+    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (const MappedRange& range : g_mappings) {
+        if (address >= range.begin.load() && address < range.end.load()) {
+            const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+            void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
+            if (mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+                MAP_FAILED) {
+                return;
+            }
+        }
+    }
+    // Not a mapped file's: the default action ends the process when the access is repeated.
+    signal(SIGBUS, SIG_DFL);
+}
+
+bool TrackMapping(const char* data, std::size_t size) {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, nullptr);
+    });
+    for (MappedRange& range : g_mappings) {
+        std::uintptr_t free = 0;
+        if (range.begin.compare_exchange_strong(free, reinterpret_cast<std::uintptr_t>(data))) {
+            range.end = reinterpret_cast<std::uintptr_t>(data) + size;
+            return true;
+        }
+    }
+    return false;
+}
+
+void ForgetMapping(const char* data) {
+    for (MappedRange& range : g_mappings) {
+        if (range.begin.load() == reinterpret_cast<std::uintptr_t>(data)) {
+            range.end = 0;
+            range.begin = 0;
+        }
+    }
+}
+
+}  // namespace
+
+class MappedFile {
+public:
+    const char* m_data = nullptr;
+    std::size_t m_size = 0;
+};
+
+MappedFile* MapSharedInput(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    auto* file = new MappedFile;
+    if (status.st_size > 0) {
+        const auto size = static_cast<std::size_t>(status.st_size);
+        // The pages are faulted in at once: the reader goes through all of them.
+        void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (data == MAP_FAILED || !TrackMapping(static_cast<const char*>(data), size)) {
+            const int error = data == MAP_FAILED ? errno : EMFILE;
+            if (data != MAP_FAILED) {
+                munmap(data, size);
+            }
+            close(fd);
+            delete file;
+            errno = error;
+            return nullptr;
+        }
+        file->m_data = static_cast<const char*>(data);
+        file->m_size = size;
+    }
+    close(fd);
+    return file;
+}
+
+const char* MappedData(const MappedFile* file) {
+    return file->m_data;
+}
+
+std::size_t MappedSize(const MappedFile* file) {
+    return file->m_size;
+}
+
+void UnmapFile(MappedFile* file) {
+    if (file->m_data != nullptr) {
+        ForgetMapping(file->m_data);
+        munmap(const_cast<char*>(file->m_data), file->m_size);
+    }
+    delete file;
 }
 
 std::optional<FileStatus> ReadFileStatus(const std::string& path) {

@@ -74,6 +74,31 @@ TEST_F(Scratch, LogStreamFailsWithTheSystemsReason) {
     EXPECT_EQ(*message, "No such file or directory\r\n");
 }
 
+TEST_F(Scratch, MappedFileShowsItsBytesAndSurvivesShrinking) {
+    const fs::path path = m_dir / "syslog.log";
+    platform::MappedFile* empty = platform::MapSharedInput(path.string());
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(fs::exists(path));  // created when missing
+    EXPECT_EQ(platform::MappedSize(empty), 0u);
+    platform::UnmapFile(empty);
+
+    const std::string text(3 * 4096 + 100, 'x');
+    std::ofstream(path, std::ios::binary) << text;
+    platform::MappedFile* file = platform::MapSharedInput(path.string());
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(platform::MappedSize(file), text.size());
+    EXPECT_EQ(std::string(platform::MappedData(file), platform::MappedSize(file)), text);
+    // Appending does not change the mapping; shrinking turns the lost part into zero bytes.
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    fs::resize_file(path, 10);
+    const std::string after(platform::MappedData(file), platform::MappedSize(file));
+    EXPECT_EQ(after.substr(0, 10), text.substr(0, 10));
+    EXPECT_EQ(after.substr(4096), std::string(after.size() - 4096, '\0'));
+    platform::UnmapFile(file);
+
+    EXPECT_EQ(platform::MapSharedInput((m_dir / "no" / "x.log").string()), nullptr);
+}
+
 TEST_F(Scratch, ReadOrCreateFile) {
     const fs::path path = m_dir / "Quenby.ini";
     EXPECT_EQ(platform::ReadOrCreateFile(path.string()), std::optional<std::string>(""));

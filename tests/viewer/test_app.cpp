@@ -7,7 +7,9 @@
 
 namespace {
 
-QString Home(const char* variable) { return QString::fromLocal8Bit(qgetenv(variable)); }
+QString Home(const char* variable) {
+    return QString::fromLocal8Bit(qgetenv(variable));
+}
 
 QString ReadText(const QString& path) {
     QFile file(path);
@@ -106,15 +108,14 @@ private slots:
     void desktopRegistration() {
         const QString mimeApps = Home("XDG_CONFIG_HOME") + "/mimeapps.list";
         const QString entry = Home("XDG_DATA_HOME") + "/applications/vantrel.desktop";
-        {
-            Viewer viewer;
-        }
+        { Viewer viewer; }
         const QString desktop = ReadText(entry);
         QVERIFY(desktop.contains(QStringLiteral("MimeType=text/x-log;")));
         QVERIFY(desktop.contains(QStringLiteral("Exec=\"") + QApplication::applicationFilePath() +
                                  QStringLiteral("\" %f")));
         QVERIFY(desktop.contains(QStringLiteral(" /p %f")));
-        QCOMPARE(ReadText(mimeApps), QStringLiteral("[Default Applications]\ntext/x-log=vantrel.desktop\n"));
+        QCOMPARE(ReadText(mimeApps),
+                 QStringLiteral("[Default Applications]\ntext/x-log=vantrel.desktop\n"));
 
         // A second start registers again, without a second association.
         { Viewer viewer; }

@@ -44,23 +44,26 @@ private slots:
         QTest::addColumn<QString>("tip");
         QTest::addColumn<bool>("enabled");
         QTest::newRow("open") << "ID_FILE_OPEN" << QKeySequence("Ctrl+O")
-                              << "Open an existing document" << "Open" << true;
+                              << "Open an existing document"
+                              << "Open" << true;
         QTest::newRow("refresh") << "ID_FILE_REFRESH" << QKeySequence("Ctrl+F")
-                                 << "File has changed on disk. Please refresh." << "Refresh."
-                                 << false;
+                                 << "File has changed on disk. Please refresh."
+                                 << "Refresh." << false;
         QTest::newRow("print") << "ID_FILE_PRINT" << QKeySequence("Ctrl+P")
-                               << "Print the active document" << "Print" << true;
+                               << "Print the active document"
+                               << "Print" << true;
         QTest::newRow("exit") << "ID_APP_EXIT" << QKeySequence()
-                              << "Quit the application; prompts to save documents" << "Exit"
-                              << true;
+                              << "Quit the application; prompts to save documents"
+                              << "Exit" << true;
         QTest::newRow("about") << "ID_APP_ABOUT" << QKeySequence()
                                << "Display program information, version number and copyright"
                                << "About" << true;
-        QTest::newRow("next pane") << "ID_NEXT_PANE" << QKeySequence("F6")
-                                   << "Switch to the next window pane" << "Next Pane" << false;
-        QTest::newRow("previous pane")
-            << "ID_PREV_PANE" << QKeySequence("Shift+F6")
-            << "Switch back to the previous window pane" << "Previous Pane" << false;
+        QTest::newRow("next pane")
+            << "ID_NEXT_PANE" << QKeySequence("F6") << "Switch to the next window pane"
+            << "Next Pane" << false;
+        QTest::newRow("previous pane") << "ID_PREV_PANE" << QKeySequence("Shift+F6")
+                                       << "Switch back to the previous window pane"
+                                       << "Previous Pane" << false;
     }
 
     void commands() {
@@ -85,7 +88,8 @@ private slots:
             buttons << (action->isSeparator() ? QStringLiteral("-") : action->objectName());
             QVERIFY(action->isSeparator() || !action->icon().isNull());
         }
-        QCOMPARE(buttons, (QStringList{"ID_FILE_OPEN", "-", "ID_FILE_REFRESH", "-", "ID_APP_ABOUT"}));
+        QCOMPARE(buttons,
+                 (QStringList{"ID_FILE_OPEN", "-", "ID_FILE_REFRESH", "-", "ID_APP_ABOUT"}));
         QCOMPARE(viewer.frame().m_toolBar->iconSize(), QSize(16, 15));
     }
 

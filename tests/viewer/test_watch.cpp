@@ -1,7 +1,37 @@
 // Open, the watch on the shown file, and Refresh.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QProcess>
+
 #include "viewertest.h"
 
 namespace {
+
+quint16 FreeUdpPort() {
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+    close(probe);
+    return ntohs(address.sin_port);
+}
+
+void SendDatagram(quint16 port, const QByteArray& bytes) {
+    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sendto(sender, bytes.constData(), static_cast<std::size_t>(bytes.size()), 0,
+           reinterpret_cast<sockaddr*>(&target), sizeof target);
+    close(sender);
+}
 
 constexpr std::int64_t kSecond = 1000000000;
 constexpr std::int64_t kBase = 1700000000 * kSecond;
@@ -105,14 +135,21 @@ private slots:
              },
              1,
              {"first"}},
-            {"more writes", [this] {
+            {"more writes",
+             [this] {
                  AppendFile(m_log, "third\n");
                  SetWriteTime(m_log, kBase + 2 * kSecond);
              },
-             1, {"first"}},
-            {"refresh", [&frame] { frame.findChild<QAction*>(QStringLiteral("ID_FILE_REFRESH"))->trigger(); },
-             0, {"third", "second", "first"}},
-            {"an older copy", [this] { SetWriteTime(m_log, kBase); }, 0, {"third", "second", "first"}},
+             1,
+             {"first"}},
+            {"refresh",
+             [&frame] { frame.findChild<QAction*>(QStringLiteral("ID_FILE_REFRESH"))->trigger(); },
+             0,
+             {"third", "second", "first"}},
+            {"an older copy",
+             [this] { SetWriteTime(m_log, kBase); },
+             0,
+             {"third", "second", "first"}},
             {"deleted", [this] { QFile::remove(m_log); }, 0, {"third", "second", "first"}},
             {"created again later",
              [this] {
@@ -149,14 +186,42 @@ private slots:
         QVERIFY(!RefreshEnabled(frame));
     }
 
-    void daemonAppendIsSeenByTheTimer() {
-        // The real timer: a record appended after the load lights Refresh within one period.
+    void refreshLightsUpForARecordOfTheDaemon() {
+        // The real daemon writes the file the window shows; the real timer sees the record.
+        const QString quenby = qEnvironmentVariable("QUENBY_BIN");
+        if (quenby.isEmpty()) {
+            QSKIP("QUENBY_BIN names no daemon");
+        }
+        const quint16 port = FreeUdpPort();
+        QDir(m_dir.path()).mkpath(QStringLiteral("logs"));
+        WriteFile(m_dir.filePath("Quenby.ini"),
+                  "[Syslog]\nLogDir=" + m_dir.filePath("logs").toLocal8Bit() +
+                      "/\nPort=" + QByteArray::number(port) + "\n[Permit]\n127.0.0.1\n");
+        QProcess daemon;
+        daemon.setProgram(quenby);
+        daemon.setArguments({QStringLiteral("-f")});
+        daemon.setStandardOutputFile(QProcess::nullDevice());
+        daemon.start();
+        QVERIFY(daemon.waitForStarted());
+        const QString log = m_dir.filePath("logs/syslog.log");
+        QTRY_VERIFY(QFile::exists(log));
+
         Viewer viewer;
         CMainFrame& frame = viewer.frame();
-        Open(frame, m_log);
-        AppendFile(m_log, "appended\n");
-        SetWriteTime(m_log, kBase + kSecond);
-        QTRY_VERIFY_WITH_TIMEOUT(RefreshEnabled(frame), 7000);
+        Open(frame, log);
+        QCOMPARE(ListRows(frame), QStringList{});
+        SendDatagram(port, "<34>su: root login failed");
+        QTRY_VERIFY_WITH_TIMEOUT(RefreshEnabled(frame), 5500);
+        frame.findChild<QAction*>(QStringLiteral("ID_FILE_REFRESH"))->trigger();
+        const QStringList rows = ListRows(frame);
+        QCOMPARE(rows.size(), 1);
+        QVERIFY2(rows[0].endsWith(QStringLiteral(" 127.0.0.1 auth.crit su: root login failed")),
+                 qPrintable(rows[0]));
+        QVERIFY(!RefreshEnabled(frame));
+
+        daemon.terminate();
+        QVERIFY(daemon.waitForFinished());
+        QCOMPARE(daemon.exitCode(), 1);
     }
 
 private:

@@ -4,9 +4,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QPrinter>
-#include <QFile>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,8 +35,7 @@ inline void AppendFile(const QString& path, const QByteArray& bytes) {
 // Sets the file's last-write time, in nanoseconds since the epoch.
 inline void SetWriteTime(const QString& path, std::int64_t ns) {
     const std::chrono::sys_time<std::chrono::nanoseconds> when{std::chrono::nanoseconds(ns)};
-    std::filesystem::last_write_time(path.toStdString(),
-                                     std::chrono::file_clock::from_sys(when));
+    std::filesystem::last_write_time(path.toStdString(), std::chrono::file_clock::from_sys(when));
 }
 
 // The rows of the list, top first.
