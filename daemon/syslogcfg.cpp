@@ -64,11 +64,7 @@ SyslogCfg::SyslogCfg(const std::string& configDirectory, const std::string& temp
 }
 
 void SyslogCfg::Load(const std::string& configDirectory, const std::string& tempDirectory) {
-    m_configPath = configDirectory;
-    if (m_configPath.empty() || m_configPath.back() != platform::kPathSeparator) {
-        m_configPath += platform::kPathSeparator;
-    }
-    m_configPath += "Quenby.ini";
+    m_configPath = platform::PathInDirectory(configDirectory, "Quenby.ini");
 
     auto key = [this](const char* name) {
         return platform::ReadProfileString(m_configPath, "Syslog", name);

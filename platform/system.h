@@ -27,6 +27,14 @@ std::unique_ptr<SecurityId> CurrentUserSid();
 // The directory that holds the daemon's configuration file, without a trailing separator.
 std::string ConfigDirectory();
 
+// The path of a file in a directory, with one separator between them.
+inline std::string PathInDirectory(std::string directory, const char* name) {
+    if (directory.empty() || directory.back() != kPathSeparator) {
+        directory += kPathSeparator;
+    }
+    return directory + name;
+}
+
 // The directory for temporary files, ending with the path separator.
 std::string TempDirectory();
 

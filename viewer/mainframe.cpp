@@ -58,11 +58,8 @@ QString ReadCount(std::size_t count) {
 }  // namespace
 
 QString ConfiguredLogDir() {
-    std::string configPath = platform::ConfigDirectory();
-    if (configPath.empty() || configPath.back() != platform::kPathSeparator) {
-        configPath += platform::kPathSeparator;
-    }
-    configPath += "Quenby.ini";
+    const std::string configPath =
+        platform::PathInDirectory(platform::ConfigDirectory(), "Quenby.ini");
     std::string logDir = platform::ReadProfileString(configPath, "Syslog", "LogDir")
                              .value_or(platform::TempDirectory());
     if (logDir.size() > kMaxLogDirLength) {

@@ -107,7 +107,6 @@ bool CVantrelApp::InitInstance(const QStringList& arguments) {
         m_frame->OnFilePrintDirect();
         return false;
     }
-    // The list takes its first width from the window, which has its size once it is shown.
     m_frame->resize(800, 600);
     m_frame->show();
     m_frame->GetActiveView()->OnInitialUpdate();

@@ -66,6 +66,7 @@ void CVantrelView::OnInitialUpdate() {
     if (!m_columnReady) {
         horizontalHeader()->resizeSection(0, std::max(0, viewport()->width() - 1));
         m_columnReady = true;
+        m_spanning = true;
     }
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -73,7 +74,15 @@ void CVantrelView::OnInitialUpdate() {
 
 void CVantrelView::ShowRows(LogRows rows) {
     m_model.SetRows(std::move(rows));
+    m_spanning = false;
     FitColumn();
+}
+
+void CVantrelView::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    if (m_spanning) {
+        horizontalHeader()->resizeSection(0, std::max(0, viewport()->width() - 1));
+    }
 }
 
 void CVantrelView::FitColumn() {

@@ -41,10 +41,16 @@ public:
 
     CLogModel& Model() { return m_model; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     // Makes column 0 as wide as its widest row needs.
     void FitColumn();
 
     CLogModel m_model;
     bool m_columnReady = false;
+    // Until the first load the column spans the list; windowing systems that size the window
+    // after it is shown report the list's final width only then.
+    bool m_spanning = false;
 };
