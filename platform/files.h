@@ -9,21 +9,6 @@
 
 namespace platform {
 
-class InputFile;
-
-// Opens a file for reading, shared with readers and writers of other processes, and creates it
-// empty when it does not exist. Null (with the last error set) on failure.
-InputFile* OpenSharedInput(const std::string& path);
-
-// The size of the open file in bytes, or 0 when the system cannot tell.
-std::int64_t InputSize(InputFile* file);
-
-// Reads the next bytes of the file, untranslated: their count, 0 at the end of the file, -1 (with
-// the last error set) on failure.
-long ReadInput(InputFile* file, char* buffer, std::size_t capacity);
-
-void CloseInput(InputFile* file);
-
 class MappedFile;
 
 // Maps a file for reading, shared with readers and writers of other processes, and creates it

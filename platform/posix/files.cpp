@@ -16,51 +16,24 @@
 
 namespace platform {
 
-class InputFile {
-public:
-    int m_fd = -1;
-};
-
-InputFile* OpenSharedInput(const std::string& path) {
+std::optional<std::string> ReadOrCreateFile(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        return nullptr;
-    }
-    auto* file = new InputFile;
-    file->m_fd = fd;
-    return file;
-}
-
-std::int64_t InputSize(InputFile* file) {
-    struct stat status {};
-    return fstat(file->m_fd, &status) == 0 ? static_cast<std::int64_t>(status.st_size) : 0;
-}
-
-long ReadInput(InputFile* file, char* buffer, std::size_t capacity) {
-    ssize_t got;
-    do {
-        got = read(file->m_fd, buffer, capacity);
-    } while (got < 0 && errno == EINTR);
-    return static_cast<long>(got);
-}
-
-void CloseInput(InputFile* file) {
-    close(file->m_fd);
-    delete file;
-}
-
-std::optional<std::string> ReadOrCreateFile(const std::string& path) {
-    InputFile* file = OpenSharedInput(path);
-    if (file == nullptr) {
         return std::nullopt;
     }
     std::string content;
     char chunk[65536];
-    long got;
-    while ((got = ReadInput(file, chunk, sizeof chunk)) > 0) {
+    for (;;) {
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
         content.append(chunk, static_cast<std::size_t>(got));
     }
-    CloseInput(file);
+    close(fd);
     return content;
 }
 
