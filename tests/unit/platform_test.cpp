@@ -1,12 +1,8 @@
 // The POSIX back end of the platform layer, on real files and sockets.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/socket.h"
 #include "platform/system.h"
+#include "tests/common/loopback.h"
 
 namespace {
 
@@ -177,16 +174,7 @@ protected:
         ASSERT_EQ(platform::StartSockets(), 0);
         m_socket = platform::OpenUdpSocket();
         ASSERT_NE(m_socket, nullptr);
-        // Find a free port, then bind the socket under test to it.
-        const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        close(probe);
+        m_port = loopback::FreeUdpPort();
         ASSERT_TRUE(platform::BindAnyAddress(m_socket, m_port));
         m_stop = platform::CreateManualResetEvent();
     }
@@ -196,18 +184,7 @@ protected:
     }
 
     void Send(const std::string& bytes, const char* from = "127.0.0.1") {
-        const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in source{};
-        source.sin_family = AF_INET;
-        inet_pton(AF_INET, from, &source.sin_addr);
-        bind(sender, reinterpret_cast<sockaddr*>(&source), sizeof source);
-        sockaddr_in target{};
-        target.sin_family = AF_INET;
-        target.sin_port = htons(m_port);
-        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&target),
-               sizeof target);
-        close(sender);
+        loopback::SendDatagram(m_port, bytes, from);
     }
 
     platform::Socket* m_socket = nullptr;

@@ -1,37 +1,10 @@
 // Open, the watch on the shown file, and Refresh.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QProcess>
 
+#include "tests/common/loopback.h"
 #include "viewertest.h"
 
 namespace {
-
-quint16 FreeUdpPort() {
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
-void SendDatagram(quint16 port, const QByteArray& bytes) {
-    const int sender = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sendto(sender, bytes.constData(), static_cast<std::size_t>(bytes.size()), 0,
-           reinterpret_cast<sockaddr*>(&target), sizeof target);
-    close(sender);
-}
 
 constexpr std::int64_t kSecond = 1000000000;
 constexpr std::int64_t kBase = 1700000000 * kSecond;
@@ -192,7 +165,7 @@ private slots:
         if (quenby.isEmpty()) {
             QSKIP("QUENBY_BIN names no daemon");
         }
-        const quint16 port = FreeUdpPort();
+        const std::uint16_t port = loopback::FreeUdpPort();
         QDir(m_dir.path()).mkpath(QStringLiteral("logs"));
         WriteFile(m_dir.filePath("Quenby.ini"),
                   "[Syslog]\nLogDir=" + m_dir.filePath("logs").toLocal8Bit() +
@@ -210,7 +183,7 @@ private slots:
         CMainFrame& frame = viewer.frame();
         Open(frame, log);
         QCOMPARE(ListRows(frame), QStringList{});
-        SendDatagram(port, "<34>su: root login failed");
+        loopback::SendDatagram(port, "<34>su: root login failed");
         QTRY_VERIFY_WITH_TIMEOUT(RefreshEnabled(frame), 5500);
         frame.findChild<QAction*>(QStringLiteral("ID_FILE_REFRESH"))->trigger();
         const QStringList rows = ListRows(frame);
