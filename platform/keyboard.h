@@ -3,8 +3,8 @@
 
 namespace platform {
 
+// Where the windowing system does not report the state, every lock reads as off.
 struct KeyboardLocks {
-    bool known = false;  // the windowing system reports the state
     bool capsLock = false;
     bool numLock = false;
     bool scrollLock = false;

@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral("1.0.0.1"));
     CVantrelApp app;
     if (!app.InitInstance(QApplication::arguments())) {
-        return app.exitCode;
+        return app.m_exitCode;
     }
     const int result = QApplication::exec();
     app.ExitInstance();

@@ -99,7 +99,7 @@ bool CVantrelApp::InitInstance(const QStringList& arguments) {
     m_document->OnNewDocument();
     m_frame->UpdateTitle();
     if (info.command != CommandLineInfo::FileNew && !OpenDocumentFile(info.fileName)) {
-        exitCode = 1;
+        m_exitCode = 1;
         return false;
     }
     if (info.command == CommandLineInfo::FilePrint ||

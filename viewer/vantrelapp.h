@@ -16,7 +16,7 @@ public:
     ~CVantrelApp();
 
     // Starts the program: false when it is to end at once (the command line asked for printing
-    // or unregistering, or the named file could not be opened); exitCode then holds its code.
+    // or unregistering, or the named file could not be opened); m_exitCode then holds its code.
     bool InitInstance(const QStringList& arguments);
     // Writes the settings when the program ends.
     void ExitInstance();
@@ -30,7 +30,7 @@ public:
     CVantrelDoc* Document() const { return m_document.get(); }
     const QStringList& RecentFiles() const { return m_recentFiles; }
 
-    int exitCode = 0;
+    int m_exitCode = 0;
     // Shows the framework's messages; replaceable so that they can be read without a person.
     std::function<void(const QString& text)> m_showMessage;
 

@@ -64,9 +64,9 @@ CVantrelView::CVantrelView(QWidget* parent) : QTableView(parent) {
 
 void CVantrelView::OnInitialUpdate() {
     if (!m_columnReady) {
-        horizontalHeader()->resizeSection(0, std::max(0, viewport()->width() - 1));
         m_columnReady = true;
         m_spanning = true;
+        SpanColumn();
     }
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -81,8 +81,12 @@ void CVantrelView::ShowRows(LogRows rows) {
 void CVantrelView::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
     if (m_spanning) {
-        horizontalHeader()->resizeSection(0, std::max(0, viewport()->width() - 1));
+        SpanColumn();
     }
+}
+
+void CVantrelView::SpanColumn() {
+    horizontalHeader()->resizeSection(0, std::max(0, viewport()->width() - 1));
 }
 
 void CVantrelView::FitColumn() {

@@ -47,6 +47,8 @@ protected:
 private:
     // Makes column 0 as wide as its widest row needs.
     void FitColumn();
+    // Makes column 0 as wide as the list, less one pixel.
+    void SpanColumn();
 
     CLogModel m_model;
     bool m_columnReady = false;

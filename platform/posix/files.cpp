@@ -47,14 +47,14 @@ struct MappedRange {
 };
 constexpr std::size_t kMaxMappings = 64;
 MappedRange g_mappings[kMaxMappings];
+std::uintptr_t g_pageSize = 4096;
 
 void OnBusError(int /*signal*/, siginfo_t* info, void* /*context*/) {
     const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
     for (const MappedRange& range : g_mappings) {
         if (address >= range.begin.load() && address < range.end.load()) {
-            const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-            void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
-            if (mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+            void* page = reinterpret_cast<void*>(address & ~(g_pageSize - 1));
+            if (mmap(page, g_pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
                 MAP_FAILED) {
                 return;
             }
@@ -67,6 +67,7 @@ void OnBusError(int /*signal*/, siginfo_t* info, void* /*context*/) {
 bool TrackMapping(const char* data, std::size_t size) {
     static std::once_flag installed;
     std::call_once(installed, [] {
+        g_pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
         struct sigaction action {};
         action.sa_sigaction = OnBusError;
         action.sa_flags = SA_SIGINFO;

@@ -29,7 +29,6 @@ KeyboardLocks ReadKeyboardLocks() {
     if (display == nullptr) {
         return locks;
     }
-    locks.known = true;
     locks.capsLock = Indicator(display, "Caps Lock");
     locks.numLock = Indicator(display, "Num Lock");
     locks.scrollLock = Indicator(display, "Scroll Lock");

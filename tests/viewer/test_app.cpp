@@ -55,7 +55,7 @@ private slots:
         QVERIFY(!viewer.started);
         QCOMPARE(viewer.messages.size(), 1);
         QVERIFY(viewer.messages[0].startsWith(m_dir.filePath("missing/x.log")));
-        QVERIFY(viewer.app.exitCode != 0);
+        QVERIFY(viewer.app.m_exitCode != 0);
     }
 
     void recentFileList() {
@@ -153,7 +153,7 @@ private slots:
     void printSwitchEndsWithoutAWindow() {
         Viewer viewer({"vantrel", "/p", m_dir.filePath("a.log")});
         QVERIFY(!viewer.started);
-        QCOMPARE(viewer.app.exitCode, 0);
+        QCOMPARE(viewer.app.m_exitCode, 0);
         QVERIFY(viewer.messages.isEmpty());
         QVERIFY(!viewer.frame().isVisible());
     }

@@ -106,13 +106,14 @@ private slots:
 
     void lockIndicators() {
         Viewer viewer;
-        // Each pane shows its text or nothing; without a keyboard to ask, nothing.
+        // Each pane shows its text or nothing; without a display to ask, nothing.
+        const bool canAsk = !qEnvironmentVariableIsEmpty("DISPLAY");
         const QList<std::pair<const char*, QString>> panes = {
             {"capsPane", "CAP"}, {"numPane", "NUM"}, {"scrollPane", "SCRL"}};
         for (const auto& [name, text] : panes) {
             auto* pane = viewer.frame().findChild<QLabel*>(QLatin1String(name));
             QVERIFY(pane != nullptr);
-            QVERIFY2(pane->text().isEmpty() || pane->text() == text, name);
+            QVERIFY2(pane->text().isEmpty() || (canAsk && pane->text() == text), name);
         }
     }
 
