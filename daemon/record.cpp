@@ -110,12 +110,57 @@ void FormatAddress(const platform::IPv4Address& address, char (&text)[16]) {
     *at = '\0';
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence that starts at the text's beginning: 2 to 4, or 0 when it
+// starts none (no lead byte, a missing or wrong continuation, an overlong form, a surrogate, or a
+// code point past U+10FFFF).
+std::size_t Utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    std::size_t length;
+    // The range the second byte must lie in; it excludes the overlong forms, the surrogates and
+    // what lies past U+10FFFF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+void AppendEscaped(std::string& line, unsigned char c) {
+    const char escape[4] = {'#', static_cast<char>('0' + (c >> 6)),
+                            static_cast<char>('0' + ((c >> 3) & 7)),
+                            static_cast<char>('0' + (c & 7))};
+    line.append(escape, sizeof escape);
+}
+
+}  // namespace
+
 void FormatRecordLine(std::string& line, std::string_view stamp, std::string_view address,
                       std::string_view facility, std::string_view severity,
                       std::string_view message) {
-    std::string_view end = "\n";
+    // The record's own line end replaces the message's, whichever the sender used.
     if (message.ends_with("\r\n")) {
-        end = "\r\n";
         message.remove_suffix(2);
     } else if (message.ends_with('\n')) {
         message.remove_suffix(1);
@@ -124,20 +169,39 @@ void FormatRecordLine(std::string& line, std::string_view stamp, std::string_vie
     line.append(stamp).append(1, ' ').append(address).append(1, ' ');
     line.append(facility).append(1, '.').append(severity).append(1, ' ');
     std::size_t plain = 0;
-    for (std::size_t i = 0; i < message.size(); ++i) {
+    std::size_t i = 0;
+    while (i < message.size()) {
         const auto c = static_cast<unsigned char>(message[i]);
-        if ((c >= 0x20 && c != 0x7F) || c == '\t') {
+        std::size_t escaped = 0;
+        if (c < 0x20) {
+            escaped = c == '\t' ? 0 : 1;
+        } else if (c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
+            // DEL, and a C1 control byte that is not part of a UTF-8 character.
+            escaped = 1;
+        } else if (c >= 0xC2) {
+            const std::size_t length = Utf8SequenceLength(message.substr(i));
+            if (length == 2 && c == 0xC2 && static_cast<unsigned char>(message[i + 1]) <= 0x9F) {
+                // U+0080 to U+009F, the C1 controls written as UTF-8.
+                escaped = 2;
+            } else if (length > 0) {
+                i += length;
+                continue;
+            }
+            // Otherwise a Latin-1 letter, kept as it is.
+        }
+        if (escaped == 0) {
+            ++i;
             continue;
         }
         line.append(message.substr(plain, i - plain));
-        const char escape[4] = {'#', static_cast<char>('0' + (c >> 6)),
-                                static_cast<char>('0' + ((c >> 3) & 7)),
-                                static_cast<char>('0' + (c & 7))};
-        line.append(escape, sizeof escape);
-        plain = i + 1;
+        for (std::size_t k = 0; k < escaped; ++k) {
+            AppendEscaped(line, static_cast<unsigned char>(message[i + k]));
+        }
+        i += escaped;
+        plain = i;
     }
     line.append(message.substr(plain));
-    line.append(end);
+    line.append(1, '\n');
 }
 
 }  // namespace quenby

@@ -44,10 +44,12 @@ void FormatTimestamp(const std::tm& local, char (&stamp)[16]);
 // The dotted decimal form of an IPv4 address, without leading zeros.
 void FormatAddress(const platform::IPv4Address& address, char (&text)[16]);
 
-// The record line "<stamp> <address> <facility>.<severity> <message>" followed by one line end.
-// A message that ends in LF or CR LF keeps that end; every other record gets an LF. Any other
-// control character of the message is written as '#' and three octal digits, so that a sender
-// can neither split its record into forged ones nor send escape sequences to a terminal.
+// The record line "<stamp> <address> <facility>.<severity> <message>" followed by one LF, which
+// stands in for a final LF or CR LF of the message. Every other control character of the message
+// is written as '#' and three octal digits, so that a sender can neither split its record into
+// forged ones nor send control sequences to a terminal: the C0 controls but TAB, DEL, the C1
+// controls 0x80 to 0x9F that are no part of a UTF-8 character, and both bytes of the UTF-8 forms
+// of U+0080 to U+009F. Other UTF-8 characters and Latin-1 letters stay as they are.
 void FormatRecordLine(std::string& line, std::string_view stamp, std::string_view address,
                       std::string_view facility, std::string_view severity,
                       std::string_view message);

@@ -125,7 +125,8 @@ TEST(FormatRecordLine, OneRecordOneLineWithoutControlCharacters) {
         {"su: root login failed", "Mar 07 14:05:09 10.1.2.3 auth.crit su: root login failed\n"},
         {"", "Mar 07 14:05:09 10.1.2.3 auth.crit \n"},
         {"ends in LF\n", "Mar 07 14:05:09 10.1.2.3 auth.crit ends in LF\n"},
-        {"ends in CR LF\r\n", "Mar 07 14:05:09 10.1.2.3 auth.crit ends in CR LF\r\n"},
+        {"ends in CR LF\r\n", "Mar 07 14:05:09 10.1.2.3 auth.crit ends in CR LF\n"},
+        {"CR LF twice\r\n\r\n", "Mar 07 14:05:09 10.1.2.3 auth.crit CR LF twice#015#012\n"},
         {"two\n\n", "Mar 07 14:05:09 10.1.2.3 auth.crit two#012\n"},
         {"lone CR\r", "Mar 07 14:05:09 10.1.2.3 auth.crit lone CR#015\n"},
         {"a\nMar 07 14:05:10 10.1.2.3 auth.crit forged",
@@ -134,6 +135,30 @@ TEST(FormatRecordLine, OneRecordOneLineWithoutControlCharacters) {
         {"tab\tstays, 100% \xc3\xa9t\xc3\xa9",
          "Mar 07 14:05:09 10.1.2.3 auth.crit tab\tstays, 100% \xc3\xa9t\xc3\xa9\n"},
         {"#012 is text", "Mar 07 14:05:09 10.1.2.3 auth.crit #012 is text\n"},
+        // C1 controls: raw bytes, and U+0080 to U+009F written as UTF-8.
+        {"\x9b"
+         "31mred",
+         "Mar 07 14:05:09 10.1.2.3 auth.crit #23331mred\n"},
+        {"\x9d"
+         "0;t\x9c",
+         "Mar 07 14:05:09 10.1.2.3 auth.crit #2350;t#234\n"},
+        {"\x80\x9f", "Mar 07 14:05:09 10.1.2.3 auth.crit #200#237\n"},
+        {"NEL\xc2\x85here", "Mar 07 14:05:09 10.1.2.3 auth.crit NEL#302#205here\n"},
+        {"\xc2\x80\xc2\x9f\xc2\xa0",
+         "Mar 07 14:05:09 10.1.2.3 auth.crit #302#200#302#237\xc2\xa0\n"},
+        // Continuation bytes 0x80 to 0x9F inside valid characters stay.
+        {"\xe2\x82\xac \xf0\x9f\x98\x80 \xe4\xb8\x80 \xc4\x80",
+         "Mar 07 14:05:09 10.1.2.3 auth.crit \xe2\x82\xac \xf0\x9f\x98\x80 \xe4\xb8\x80 "
+         "\xc4\x80\n"},
+        // Latin-1 letters stay; a C1 byte after a lead byte that starts no valid character does
+        // not.
+        {"caf\xe9 \xc0\xff", "Mar 07 14:05:09 10.1.2.3 auth.crit caf\xe9 \xc0\xff\n"},
+        {"\xe9\x85", "Mar 07 14:05:09 10.1.2.3 auth.crit \xe9#205\n"},
+        {"\xe2\x82", "Mar 07 14:05:09 10.1.2.3 auth.crit \xe2#202\n"},
+        {"\xc0\x80", "Mar 07 14:05:09 10.1.2.3 auth.crit \xc0#200\n"},
+        {"\xed\xa0\x80", "Mar 07 14:05:09 10.1.2.3 auth.crit \xed\xa0#200\n"},
+        {"\xf4\x90\x80\x80", "Mar 07 14:05:09 10.1.2.3 auth.crit \xf4#220#200#200\n"},
+        {"\xe0\x80\x80", "Mar 07 14:05:09 10.1.2.3 auth.crit \xe0#200#200\n"},
     };
     std::string line;
     for (const LineCase& c : cases) {
