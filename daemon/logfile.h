@@ -26,6 +26,8 @@ public:
     bool m_failing = false;
     // When the last attempt to open the file was made, on the steady clock, in milliseconds.
     std::int64_t m_lastOpenAttempt = 0;
+    // When it was last made sure that the path still names the open file, on the same clock.
+    std::int64_t m_lastCheck = 0;
 };
 
 namespace quenby {

@@ -6,6 +6,7 @@
 
 #include "daemon/record.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/eventlog.h"
 #include "platform/system.h"
 #include "service_host/status.h"
@@ -41,10 +42,17 @@ void CQuenby::Run(std::uint32_t /*argc*/, char** /*argv*/) {
         FailStart("Failed to create the stop event.");
         return;
     }
+    if (!m_config.m_readError.empty()) {
+        // The defaults of an unreadable file would accept every sender.
+        FailStart("Unable to read configuration file " + m_config.m_configPath + " - " +
+                  m_config.m_readError);
+        return;
+    }
     platform::Socket* socket = OpenSocket();
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     if (socket == nullptr) {
-        FailStart("Failed to allocate socket. Is another Syslog Server running?");
+        FailStart("Failed to allocate socket. Is another Syslog Server running?\n(UDP port " +
+                  std::to_string(m_config.m_port) + ": " + m_socketError + ")");
         return;
     }
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
@@ -81,13 +89,15 @@ void CQuenby::CloseStopEvent() {
     }
 }
 
-void CQuenby::FailStart(const char* text) {
+void CQuenby::FailStart(const std::string& text) {
     Stop();
-    if (m_standalone || !m_isNT) {
-        std::printf("%s\n", text);
+    if (m_standalone) {
+        platform::Echo(text + "\n");
+    } else if (!m_isNT) {
+        std::printf("%s\n", text.c_str());
         std::fflush(stdout);
     } else {
-        LogEvent(text, platform::kEventError, kDefaultEventId);
+        LogEvent(text.c_str(), platform::kEventError, kDefaultEventId);
     }
     CloseStopEvent();
     platform::CleanupSockets();
@@ -112,8 +122,18 @@ void CQuenby::SignalStop() {
 }
 
 platform::Socket* CQuenby::OpenSocket() {
+    // Why the socket could not be had, for the failure's report; taken before a status report
+    // can overwrite the error.
+    auto fail = [this]() -> platform::Socket* {
+        char error[256];
+        m_socketError = FormatLastError(error, sizeof error);
+        return nullptr;
+    };
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     const int started = platform::StartSockets();
+    if (started != 0) {
+        fail();
+    }
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     if (started != 0) {
         return nullptr;
@@ -121,12 +141,12 @@ platform::Socket* CQuenby::OpenSocket() {
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     platform::Socket* socket = platform::OpenUdpSocket();
     if (socket == nullptr) {
-        return nullptr;
+        return fail();
     }
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     // The usual cause of a failure is another program holding the port.
     if (!platform::BindAnyAddress(socket, m_config.m_port)) {
-        return nullptr;
+        return fail();
     }
     platform::EnlargeReceiveBuffer(socket, kReceiveBuffer);
     return socket;
@@ -137,9 +157,6 @@ int CQuenby::WaitReadable(platform::Socket* socket) {
     if (m_queued) {
         return 1;
     }
-    // What was echoed goes out before the loop waits, so a busy daemon writes its echo in blocks
-    // and an idle one has shown everything.
-    std::fflush(stdout);
     return platform::WaitReadable(socket, m_stopEvent, kReadableWait);
 }
 
@@ -169,8 +186,9 @@ void CQuenby::HandleDatagram(platform::Socket* socket) {
     const std::vector<std::string>& permit = m_config.m_permit;
     if (!permit.empty() && std::find(permit.begin(), permit.end(), address) == permit.end()) {
         if (m_standalone) {
-            std::printf("Packet from %s denied. Address not in [Permit] configuration\r\n",
-                        address);
+            m_line.assign("Packet from ").append(address);
+            m_line.append(" denied. Address not in [Permit] configuration\r\n");
+            platform::Echo(m_line);
         }
         return;
     }
@@ -181,25 +199,27 @@ void CQuenby::HandleDatagram(platform::Socket* socket) {
     if (m_standalone) {
         quenby::FormatRecordLine(m_line, stamp, address, decoded.facility, decoded.severity,
                                  decoded.message);
-        std::fwrite(m_line.data(), 1, m_line.size(), stdout);
+        platform::Echo(m_line);
     }
     WriteRecord(address, stamp, decoded.facility, decoded.severity, decoded.message.data());
 }
 
 void CQuenby::PrintConfig() {
-    std::printf("Configuration file parameters:\r\n");
-    std::printf("Config file name: %s\r\n", m_config.m_configPath.c_str());
-    std::printf("Syslog directory: %s\r\n", m_config.m_logDir.c_str());
-    std::printf("Rotate logs daily: %s\r\n", m_config.m_rotateLogs != 0 ? "True." : "False.");
-    std::printf("Syslog type: %s\r\n", m_config.m_logType == 1 ? "Single file." : "By IP Address.");
+    std::string text = "Configuration file parameters:\r\n";
+    text += "Config file name: " + m_config.m_configPath + "\r\n";
+    text += "Syslog directory: " + m_config.m_logDir + "\r\n";
+    text += "Rotate logs daily: ";
+    text += m_config.m_rotateLogs != 0 ? "True.\r\n" : "False.\r\n";
+    text += "Syslog type: ";
+    text += m_config.m_logType == 1 ? "Single file.\r\n" : "By IP Address.\r\n";
     if (!m_config.m_permit.empty()) {
-        std::printf("Permitted IP Addresses:\r\n");
+        text += "Permitted IP Addresses:\r\n";
         for (const std::string& entry : m_config.m_permit) {
-            std::printf("%s, ", entry.c_str());
+            text += entry + ", ";
         }
-        std::printf("\r\nWaiting for messages.\r\n");
+        text += "\r\nWaiting for messages.\r\n";
     }
-    std::fflush(stdout);
+    platform::Echo(text);
 }
 
 bool CQuenby::OpenLogs() {
@@ -249,6 +269,7 @@ void CQuenby::WriteRecord(const char* address, const char* timestamp, const char
 
 bool CQuenby::OpenLogFile(LogFile& file, std::int64_t now) {
     file.m_lastOpenAttempt = now;
+    file.m_lastCheck = now;
     if (file.Open()) {
         return true;
     }
@@ -256,13 +277,26 @@ bool CQuenby::OpenLogFile(LogFile& file, std::int64_t now) {
     FormatLastError(error, sizeof error);
     if (!file.m_failing) {
         file.m_failing = true;
-        ReportLogFile("Unable to open log file " + file.m_path + " - " + error);
+        ReportLogFile("Unable to open log file " + file.m_path + " - " + error,
+                      platform::kEventWarning);
     }
     return false;
 }
 
 void CQuenby::StoreRecord(LogFile& file, const std::string& line) {
     const std::int64_t now = platform::MonotonicMilliseconds();
+    // Another program may have renamed or deleted the file (log rotation), or replaced its
+    // directory: the records then go to a file of that name again.
+    if (file.m_fp != nullptr && now - file.m_lastCheck >= kReopenInterval) {
+        file.m_lastCheck = now;
+        if (platform::LogStreamReplaced(file.m_fp, file.m_path)) {
+            ReportLogFile("Reopening log file " + file.m_path + ".", platform::kEventInformation);
+            file.Close();
+            if (!OpenLogFile(file, now)) {
+                return;
+            }
+        }
+    }
     if (file.m_fp == nullptr &&
         (now - file.m_lastOpenAttempt < kReopenInterval || !OpenLogFile(file, now))) {
         return;
@@ -272,7 +306,8 @@ void CQuenby::StoreRecord(LogFile& file, const std::string& line) {
         FormatLastError(error, sizeof error);
         if (!file.m_failing) {
             file.m_failing = true;
-            ReportLogFile("Unable to write log file " + file.m_path + " - " + error);
+            ReportLogFile("Unable to write log file " + file.m_path + " - " + error,
+                          platform::kEventWarning);
         }
         // The stream is opened anew, at most once a second, until a record can be stored.
         file.Close();
@@ -281,15 +316,14 @@ void CQuenby::StoreRecord(LogFile& file, const std::string& line) {
     }
     if (file.m_failing) {
         file.m_failing = false;
-        ReportLogFile("Writing log file " + file.m_path + " again.");
+        ReportLogFile("Writing log file " + file.m_path + " again.", platform::kEventWarning);
     }
 }
 
-void CQuenby::ReportLogFile(const std::string& text) {
+void CQuenby::ReportLogFile(const std::string& text, std::uint32_t eventType) {
     if (m_standalone) {
-        std::printf("%s\n", text.c_str());
-        std::fflush(stdout);
+        platform::Echo(text + "\n");
     } else {
-        LogEvent(text.c_str(), platform::kEventWarning, kDefaultEventId);
+        LogEvent(text.c_str(), eventType, kDefaultEventId);
     }
 }

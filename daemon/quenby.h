@@ -38,7 +38,7 @@ public:
 
 private:
     // Ends a start that cannot go on: asks for the stop, tells why, and waits before returning.
-    void FailStart(const char* text);
+    void FailStart(const std::string& text);
     // Makes the receive loop end at the start of its next pass; a Stop before the event exists
     // or after it was closed has nothing to do.
     void SignalStop();
@@ -50,8 +50,8 @@ private:
     // Appends the line to the file, reopening it at most once a second while it cannot be
     // written, and telling when that begins and when it ends.
     void StoreRecord(LogFile& file, const std::string& line);
-    // A problem with a log file goes to the console when there is one, else to the event log.
-    void ReportLogFile(const std::string& text);
+    // News of a log file goes to the console when there is one, else to the event log.
+    void ReportLogFile(const std::string& text, std::uint32_t eventType);
 
     // Guards the stop event's life against a Stop from another thread.
     std::mutex m_stopLock;
@@ -60,4 +60,6 @@ private:
     std::int64_t m_localSecond = -1;
     std::tm m_local{};
     std::string m_line;
+    // The system's text for why the socket could not be opened or bound.
+    std::string m_socketError;
 };

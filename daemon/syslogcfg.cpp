@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "daemon/record.h"
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -66,15 +67,16 @@ SyslogCfg::SyslogCfg(const std::string& configDirectory, const std::string& temp
 void SyslogCfg::Load(const std::string& configDirectory, const std::string& tempDirectory) {
     m_configPath = platform::PathInDirectory(configDirectory, "Quenby.ini");
 
-    auto key = [this](const char* name) {
-        return platform::ReadProfileString(m_configPath, "Syslog", name);
+    // Numbers are read from at most 63 characters, as profile functions read them into a buffer.
+    auto key = [this](const char* name, std::size_t size = 64) {
+        return platform::ReadProfileString(m_configPath, "Syslog", name, size);
     };
     m_logType = quenby::ProfileInt(key("LogType"), 1);
     if (m_logType != 1 && m_logType != 2) {
         m_logType = 1;
     }
     m_rotateLogs = quenby::ProfileInt(key("RotateLogs"), 0) == 1 ? 1 : 0;
-    m_logDir = key("LogDir").value_or(tempDirectory);
+    m_logDir = key("LogDir", quenby::kMaxLogDirLength + 1).value_or(tempDirectory);
     if (m_logDir.size() > quenby::kMaxLogDirLength) {
         m_logDir.resize(quenby::kMaxLogDirLength);
     }
@@ -83,6 +85,9 @@ void SyslogCfg::Load(const std::string& configDirectory, const std::string& temp
 
     if (const std::optional<std::string> bytes = platform::ReadOrCreateFile(m_configPath)) {
         m_permit = quenby::ReadPermitList(*bytes);
+    } else {
+        const std::string text = platform::LastErrorMessage().value_or("Unknown error\r\n");
+        m_readError = text.substr(0, text.size() - 2);
     }
     if (m_permit.empty()) {
         std::printf("Warning. No [Permit] addresses. LogType set to 1\r\n");

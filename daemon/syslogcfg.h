@@ -20,6 +20,9 @@ public:
     std::string m_logDir;
     int m_logType = 1;
     std::uint16_t m_port = 514;
+    // The system's text when the file is there but could not be read; empty when it was read, or
+    // was missing. A daemon must not run on the defaults of a file it could not read.
+    std::string m_readError;
 
 private:
     void Load(const std::string& configDirectory, const std::string& tempDirectory);

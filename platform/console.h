@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace platform {
 
@@ -12,6 +13,17 @@ inline constexpr unsigned kCtrlBreakEvent = 1;  // Ctrl+Break (SIGQUIT, Ctrl+\, 
 // Attaches a console when the process has none and makes the standard streams unbuffered, so
 // that every print reaches the console at once.
 void AttachConsole();
+
+// The echo of console and background mode. The text, whole lines, goes to standard output from a
+// thread of its own through a bounded buffer, so that a console that stops reading (a pipe nobody
+// drains, a terminal paused with Ctrl+S) never holds up the caller. When the buffer has no room
+// for the text, it is dropped whole, and once the console reads again a line tells how many lines
+// were not shown.
+void Echo(std::string_view lines);
+
+// Waits until the echo has written everything it holds, at most for the given time; for the end
+// of the process, which must not wait for a console that never reads.
+void DrainEcho(unsigned milliseconds);
 
 // A console control handler: true when it handled the event; false leaves the event to the
 // system's default, which ends the process.

@@ -23,8 +23,10 @@ std::size_t MappedSize(const MappedFile* file);
 
 void UnmapFile(MappedFile* file);
 
-// The bytes of a file, untranslated; the file is created empty when it does not exist. Nothing
-// (with the last error set) when it can neither be read nor created.
+// The bytes of a file, untranslated. A missing file is created empty at the path (never through a
+// dangling link), and reads as empty also when it cannot be created. Nothing (with the last error
+// set) when the file is there but cannot be read: no permission, a directory, a FIFO or a device,
+// an I/O error.
 std::optional<std::string> ReadOrCreateFile(const std::string& path);
 
 // A file's status, its times in nanoseconds since the epoch, at the resolution of the file system.
@@ -40,17 +42,23 @@ struct FileStatus {
 // The status of the file at the path, or nothing (with the last error set) when it cannot be read.
 std::optional<FileStatus> ReadFileStatus(const std::string& path);
 
-// The value of a key in a section of an INI file, or nothing when the file, the section or the
-// key is missing.
+// The value of a key in a section of an INI file, as the system's profile functions read it, cut
+// to size - 1 characters; nothing when the file, the section or the key is missing.
 std::optional<std::string> ReadProfileString(const std::string& path, const char* section,
-                                             const char* key);
+                                             const char* key, std::size_t size);
 
 class LogStream;
 
 // Opens a log file for appending, creating it when missing, shared with readers and writers of
-// other processes. A byte 0x1A that ends an existing file is removed first, so that appended text
-// follows the real end of the text. Null (with the last error set) on failure.
+// other processes. Only a regular file with a single link is opened, and never through a link
+// planted at the path. A byte 0x1A that ends an existing file is removed first, and a last line
+// without a line end gets one, so that appended records follow the real end of the text on a line
+// of their own. Null (with the last error set) on failure.
 LogStream* OpenLogStream(const std::string& path);
+
+// True when the path no longer names the file that the stream writes: it was renamed, deleted or
+// replaced. False too when the path cannot be looked at.
+bool LogStreamReplaced(const LogStream* stream, const std::string& path);
 
 // Appends one record line, written with LF line ends, in the platform's text form. The line
 // reaches the system before the call returns, whole or not at all: false (with the last error

@@ -2,7 +2,7 @@
 # Installs the Debian packages that building (and, with "test", testing) needs, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config libsystemd-dev libinih-dev qt6-base-dev libx11-dev fonts-dejavu-core)
+packages=(cmake ninja-build g++ pkg-config libsystemd-dev qt6-base-dev libx11-dev fonts-dejavu-core)
 if [[ "${1:-}" == "test" ]]; then
     # GoogleTest, the real clients of the end-to-end tests (logger is in bsdutils, Python's
     # SysLogHandler), faketime for the midnight test, and the Windows cross compiler.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/errors.h"
 #include "platform/eventlog.h"
@@ -9,6 +10,12 @@
 #include "service_host/status.h"
 
 CNTService* g_service = nullptr;
+
+namespace {
+
+constexpr unsigned kEchoDrainTime = 2000;
+
+}  // namespace
 
 CNTService::CNTService(const char* serviceName, const char* displayName)
     : m_serviceName(serviceName),
@@ -62,7 +69,7 @@ std::uint32_t CNTService::RunStandalone(int argc, char** argv, bool hidden) {
     bool serviceProcess = false;
     if (!hidden) {
         EnsureConsole();
-        std::printf("Debugging %s.\n", m_displayName);
+        platform::Echo(std::string("Debugging ") + m_displayName + ".\n");
         platform::AddConsoleHandler(ConsoleCtrlHandler);
     } else {
         platform::CreateHiddenWindow("Tuv__FacelessWndProc_", HiddenWndProc);
@@ -72,6 +79,9 @@ std::uint32_t CNTService::RunStandalone(int argc, char** argv, bool hidden) {
     if (serviceProcess) {
         platform::RegisterServiceProcess(false);
     }
+    // What is still to be shown gets a moment, but a console that does not read cannot hold the
+    // process.
+    platform::DrainEcho(kEchoDrainTime);
     return 1;
 }
 
@@ -82,8 +92,7 @@ bool CNTService::ConsoleCtrlHandler(unsigned ctrlType) {
     // A Ctrl event while the process is ending finds no object left to stop.
     CNTService* service = g_service;
     if (service != nullptr) {
-        std::printf("Stopping %s.\n", service->m_displayName);
-        std::fflush(stdout);
+        platform::Echo(std::string("Stopping ") + service->m_displayName + ".\n");
         service->Stop();
     }
     return true;

@@ -60,8 +60,9 @@ QString ReadCount(std::size_t count) {
 QString ConfiguredLogDir() {
     const std::string configPath =
         platform::PathInDirectory(platform::ConfigDirectory(), "Quenby.ini");
-    std::string logDir = platform::ReadProfileString(configPath, "Syslog", "LogDir")
-                             .value_or(platform::TempDirectory());
+    std::string logDir =
+        platform::ReadProfileString(configPath, "Syslog", "LogDir", kMaxLogDirLength + 1)
+            .value_or(platform::TempDirectory());
     if (logDir.size() > kMaxLogDirLength) {
         logDir.resize(kMaxLogDirLength);
     }

@@ -17,6 +17,9 @@ std::optional<std::string> LastErrorMessage() {
         case posix::kErrorNoServiceControl:
             text = "Installing and controlling the service is not supported on this system yet.";
             break;
+        case posix::kErrorNotRegularFile:
+            text = "Not a regular file";
+            break;
         default: {
             char buffer[256];
             // The GNU form returns a pointer to the text, which need not be the buffer.

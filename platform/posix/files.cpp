@@ -1,7 +1,6 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
-#include <ini.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/mman.h>
@@ -14,13 +13,39 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/posix/errors_posix.h"
+#include "platform/posix/files_posix.h"
+
 namespace platform {
 
-std::optional<std::string> ReadOrCreateFile(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+namespace {
+
+// Opens a file for reading without blocking, whatever it is, and keeps it open only when it is a
+// regular file: a FIFO or a device could block the reader or never end.
+int OpenRegularForReading(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return std::nullopt;
+        return -1;
     }
+    struct stat status {};
+    int error = 0;
+    if (fstat(fd, &status) != 0) {
+        error = errno;
+    } else if (S_ISDIR(status.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(status.st_mode)) {
+        error = posix::kErrorNotRegularFile;
+    }
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// The whole content of an open file; nothing (with the last error set) on a read error.
+std::optional<std::string> ReadAll(int fd) {
     std::string content;
     char chunk[65536];
     for (;;) {
@@ -28,13 +53,41 @@ std::optional<std::string> ReadOrCreateFile(const std::string& path) {
         if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (got <= 0) {
-            break;
+        if (got < 0) {
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return content;
         }
         content.append(chunk, static_cast<std::size_t>(got));
     }
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path) {
+    const int fd = OpenRegularForReading(path);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> content = ReadAll(fd);
+    const int error = errno;
     close(fd);
+    errno = error;
     return content;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadOrCreateFile(const std::string& path) {
+    std::optional<std::string> content = ReadRegularFile(path);
+    if (content || errno != ENOENT) {
+        return content;
+    }
+    // Missing: created as a regular file at that very path, never through a dangling link.
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return std::string();
 }
 
 namespace {
@@ -177,62 +230,134 @@ std::optional<FileStatus> ReadFileStatus(const std::string& path) {
     return result;
 }
 
+namespace posix {
+
 namespace {
 
-struct ProfileLookup {
-    const char* section;
-    const char* key;
-    std::optional<std::string> value;
-};
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
-int TakeFirstMatch(void* user, const char* section, const char* name, const char* value) {
-    auto* lookup = static_cast<ProfileLookup*>(user);
-    // Section and key names are compared without regard to case, as profile readers always have;
-    // the first occurrence of a key counts.
-    if (!lookup->value && strcasecmp(section, lookup->section) == 0 &&
-        strcasecmp(name, lookup->key) == 0) {
-        lookup->value = value;
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) {
+        text.remove_prefix(1);
     }
-    return 1;
+    while (!text.empty() && IsBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
 
+std::optional<std::string> FindProfileString(std::string_view bytes, std::string_view section,
+                                             std::string_view key, std::size_t size) {
+    bool inSection = false;
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        std::string_view line = Trim(bytes.substr(0, end));
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        if (line.empty() || line.front() == ';') {
+            continue;
+        }
+        if (line.front() == '[') {
+            line.remove_prefix(1);
+            if (const std::size_t close = line.rfind(']'); close != std::string_view::npos) {
+                line = line.substr(0, close);
+            }
+            inSection = SameName(Trim(line), section);
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (!inSection || equals == std::string_view::npos ||
+            !SameName(Trim(line.substr(0, equals)), key)) {
+            continue;
+        }
+        std::string_view value = Trim(line.substr(equals + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        // The caller's size counts the terminator, as with the Windows profile functions.
+        return std::string(value.substr(0, size > 0 ? size - 1 : 0));
+    }
+    return std::nullopt;
+}
+
+}  // namespace posix
+
 std::optional<std::string> ReadProfileString(const std::string& path, const char* section,
-                                             const char* key) {
-    ProfileLookup lookup{section, key, std::nullopt};
-    // Lines that are no key (the permit list, for one) count as parse errors and are passed over.
-    if (ini_parse(path.c_str(), TakeFirstMatch, &lookup) < 0) {
+                                             const char* key, std::size_t size) {
+    const std::optional<std::string> bytes = ReadRegularFile(path);
+    if (!bytes) {
         return std::nullopt;
     }
-    return lookup.value;
+    return posix::FindProfileString(*bytes, section, key, size);
 }
 
 class LogStream {
 public:
     int m_fd = -1;
+    // The file that was opened, to tell whether the path still names it.
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 LogStream* OpenLogStream(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // A link planted at the path is never followed, and nothing but a regular file of one link is
+    // written: the open of a FIFO or a device does not block, and it is refused after it.
+    const int fd =
+        open(path.c_str(),
+             O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
         return nullptr;
     }
+    auto fail = [fd](int error) -> LogStream* {
+        close(fd);
+        errno = error;
+        return nullptr;
+    };
     struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        return fail(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return fail(posix::kErrorNotRegularFile);
+    }
+    if (status.st_nlink != 1) {
+        return fail(EMLINK);
+    }
+    off_t size = status.st_size;
     char last = 0;
-    if (fstat(fd, &status) == 0 && status.st_size > 0 &&
-        pread(fd, &last, 1, status.st_size - 1) == 1 && last == 0x1A) {
-        if (ftruncate(fd, status.st_size - 1) != 0) {
-            // An end marker that cannot be removed hides what follows from readers.
-            const int error = errno;
-            close(fd);
-            errno = error;
-            return nullptr;
+    if (size > 0 && pread(fd, &last, 1, size - 1) == 1 && last == 0x1A) {
+        // An end marker that cannot be removed would hide what follows from readers.
+        if (ftruncate(fd, size - 1) != 0) {
+            return fail(errno);
         }
+        --size;
+        last = size > 0 && pread(fd, &last, 1, size - 1) == 1 ? last : '\n';
+    }
+    if (size > 0 && last != '\n' && write(fd, "\n", 1) != 1) {
+        // A record torn by a crash keeps a line of its own, and the next one starts a new line.
+        return fail(errno);
     }
     auto* stream = new LogStream;
     stream->m_fd = fd;
+    stream->m_device = status.st_dev;
+    stream->m_inode = status.st_ino;
     return stream;
+}
+
+bool LogStreamReplaced(const LogStream* stream, const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR;
+    }
+    return status.st_dev != stream->m_device || status.st_ino != stream->m_inode;
 }
 
 bool AppendLogRecord(LogStream* stream, std::string_view line) {

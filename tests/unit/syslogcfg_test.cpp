@@ -84,6 +84,7 @@ TEST_F(ConfigDirectory, MissingFileGetsDefaultsAndIsCreatedEmpty) {
     EXPECT_EQ(m_config->m_port, 514);
     ASSERT_TRUE(fs::is_regular_file(m_dir / "Quenby.ini"));
     EXPECT_EQ(fs::file_size(m_dir / "Quenby.ini"), 0u);
+    EXPECT_EQ(m_config->m_readError, "");
 }
 
 TEST_F(ConfigDirectory, ValuesOfTheSyslogSection) {
@@ -110,14 +111,41 @@ TEST_F(ConfigDirectory, ValuesOfTheSyslogSection) {
     }
 }
 
-TEST_F(ConfigDirectory, LongLogDirIsCut) {
-    // The INI reader reads at most 199 characters of a line, the key included; the rest of the
-    // line is no key. A longer value is thus cut, and never beyond 258 characters.
-    const std::string dir = "/" + std::string(299, 'd') + "/";
-    Write("[Syslog]\nLogDir=" + dir + "\n[Permit]\n10.1.1.5\n");
-    Load();
-    EXPECT_EQ(m_config->m_logDir, dir.substr(0, 199 - 7));
-    EXPECT_EQ(m_config->m_permit, std::vector<std::string>{"10.1.1.5"});
+TEST_F(ConfigDirectory, LongAndOddLines) {
+    const std::string dir258 = "/" + std::string(256, 'd') + "/";
+    const std::string dir300 = "/" + std::string(298, 'd') + "/";
+    struct Case {
+        std::string syslog;
+        std::string logDir;
+        std::uint16_t port;
+    };
+    const Case cases[] = {
+        {"LogDir=" + dir258, dir258, 514},
+        {"LogDir=" + dir300, dir300.substr(0, 258), 514},
+        // A long line is one line: what follows its 199th character is no key of its own.
+        {"LogDir=/" + std::string(191, 'd') + "Port=15541",
+         "/" + std::string(191, 'd') + "Port=15541", 514},
+        {"  LogDir=/x/\n\tPort=5514", "/x/", 5514},
+        {"LogDir=\"/quoted dir/\"", "/quoted dir/", 514},
+    };
+    for (const Case& c : cases) {
+        Write("[Syslog]\n" + c.syslog + "\n[Permit]\n10.1.1.5\n");
+        Load();
+        EXPECT_EQ(m_config->m_logDir, c.logDir) << c.syslog;
+        EXPECT_EQ(m_config->m_port, c.port) << c.syslog;
+        EXPECT_EQ(m_config->m_permit, std::vector<std::string>{"10.1.1.5"});
+        EXPECT_EQ(m_config->m_readError, "");
+    }
+}
+
+TEST_F(ConfigDirectory, UnreadableFileIsRemembered) {
+    // A directory in the file's place: no key can be read and the line pass fails, which the load
+    // remembers with the system's text instead of passing for a missing file.
+    fs::create_directory(m_dir / "Quenby.ini");
+    EXPECT_EQ(Load(), kWarning);
+    EXPECT_EQ(m_config->m_readError, "Is a directory");
+    EXPECT_EQ(m_config->m_logType, 1);
+    EXPECT_EQ(m_config->m_permit, std::vector<std::string>{});
 }
 
 TEST(ReadPermitList, LinePass) {
