@@ -122,8 +122,7 @@ void CQuenby::SignalStop() {
 }
 
 platform::Socket* CQuenby::OpenSocket() {
-    // Why the socket could not be had, for the failure's report; taken before a status report
-    // can overwrite the error.
+    // Why the socket could not be had, for the failure's report.
     auto fail = [this]() -> platform::Socket* {
         char error[256];
         m_socketError = FormatLastError(error, sizeof error);
@@ -131,12 +130,9 @@ platform::Socket* CQuenby::OpenSocket() {
     };
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     const int started = platform::StartSockets();
-    if (started != 0) {
-        fail();
-    }
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     if (started != 0) {
-        return nullptr;
+        return fail();
     }
     SetStatus(kServiceStartPending, kStartWaitHint, 0);
     platform::Socket* socket = platform::OpenUdpSocket();

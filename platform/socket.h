@@ -12,7 +12,8 @@ class Socket;
 
 using IPv4Address = std::array<std::uint8_t, 4>;
 
-// Starts the socket layer; 0 on success, else the system's error code.
+// Starts the socket layer; 0 on success, else the system's error code, which is then also the
+// last error.
 int StartSockets();
 
 // Releases the socket layer together with every socket opened since it was started.
