@@ -23,10 +23,10 @@ std::size_t MappedSize(const MappedFile* file);
 
 void UnmapFile(MappedFile* file);
 
-// The bytes of a file, untranslated. A missing file is created empty at the path (never through a
-// dangling link), and reads as empty also when it cannot be created. Nothing (with the last error
-// set) when the file is there but cannot be read: no permission, a directory, a FIFO or a device,
-// an I/O error.
+// The bytes of a file, untranslated. A missing file is created empty at the path, and reads as
+// empty also when it cannot be created. Nothing (with the last error set) when the file is there
+// but cannot be read: no permission, a directory, a FIFO or a device, a link to nothing, an I/O
+// error.
 std::optional<std::string> ReadOrCreateFile(const std::string& path);
 
 // A file's status, its times in nanoseconds since the epoch, at the resolution of the file system.

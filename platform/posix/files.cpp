@@ -82,10 +82,14 @@ std::optional<std::string> ReadOrCreateFile(const std::string& path) {
     if (content || errno != ENOENT) {
         return content;
     }
-    // Missing: created as a regular file at that very path, never through a dangling link.
+    // Missing: created as a regular file at that very path, never through a dangling link. A
+    // dangling link is no missing file but one that cannot be read: it names a file elsewhere.
     const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
         close(fd);
+    } else if (errno == EEXIST) {
+        errno = ENOENT;
+        return std::nullopt;
     }
     return std::string();
 }

@@ -6,9 +6,10 @@ captured standard output of each daemon it starts, and a UDP port that was
 free when the workspace was made. Workspaces never share anything, so the
 test modules can run in parallel.
 
-The daemon's standard output goes to a file rather than a pipe: a pipe that
-the test does not drain fast enough would stall the daemon and turn a burst
-into losses that are the test's fault.
+The daemon's standard output goes to a file by default: a pipe that the test
+does not drain fast enough would stall the echo and turn a burst into dropped
+echo lines that are the test's fault. A test of that very case asks for a
+pipe and reads it only when it wants to.
 """
 
 import os
@@ -27,6 +28,9 @@ STOP_LINE = b"Stopping Nolvane Syslog Server.\n"
 NO_PERMIT_WARNING = b"Warning. No [Permit] addresses. LogType set to 1\r\n"
 SOCKET_FAILURE = b"Failed to allocate socket. Is another Syslog Server running?\n"
 WAITING = b"Waiting for messages.\r\n"
+
+# The user and group that the tests run the daemon as when it must not be root.
+NOBODY = 65534
 
 # A fixed zone east of UTC without daylight saving: a daemon that stamps its
 # records in UTC instead of local time is off by five and a half hours.
@@ -169,8 +173,16 @@ class Workspace:
     def log_path(self, name):
         return os.path.join(self.logdir, name)
 
-    def start(self, *args, env=None):
-        return Daemon(self, args, env)
+    def open_to_others(self):
+        """Lets another user reach the workspace and create files in the log directory."""
+        for path in (self.root, self.confdir):
+            os.chmod(path, 0o755)
+        os.chmod(self.logdir, 0o777)
+
+    def start(self, *args, env=None, pipe=False, user=None):
+        """Starts quenby; pipe gives it a pipe for standard output, user runs it as that
+        uid (and gid of the same number)."""
+        return Daemon(self, args, env, pipe, user)
 
 
 def _default_signals():
@@ -182,7 +194,7 @@ def _default_signals():
 
 
 class Daemon:
-    def __init__(self, ws, args, env):
+    def __init__(self, ws, args, env, pipe=False, user=None):
         self.ws = ws
         self.args = args
         ws.runs += 1
@@ -190,11 +202,17 @@ class Daemon:
         self.stderr_path = os.path.join(ws.root, f"stderr-{ws.runs}.txt")
         full_env = dict(os.environ, QUENBY_CONFDIR=ws.confdir, TZ=TEST_TZ)
         full_env.update(env or {})
+        ids = {} if user is None else dict(user=user, group=user, extra_groups=[])
+        self.piped = None
         self.started_at = time.monotonic()
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.proc = subprocess.Popen([quenby_bin(), *args], cwd=ws.root,
-                                         stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                         env=full_env, preexec_fn=_default_signals)
+                                         stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.PIPE if pipe else out, stderr=err,
+                                         env=full_env, preexec_fn=_default_signals, **ids)
+        if pipe:
+            self.piped = bytearray()
+            os.set_blocking(self.proc.stdout.fileno(), False)
         self.header = None
         # Cleanups run last-in first-out: the process is ended before its
         # standard error is looked at.
@@ -205,6 +223,8 @@ class Daemon:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        if self.piped is not None:
+            self.proc.stdout.close()
 
     def _check_stderr(self):
         # The daemon reports everything on standard output; anything on
@@ -215,10 +235,26 @@ class Daemon:
                 f"quenby {' '.join(self.args)} wrote to standard error: {errors!r}")
 
     def output(self):
-        return read_bytes(self.stdout_path)
+        """Everything on standard output so far; with a pipe, reads what is waiting in it."""
+        if self.piped is None:
+            return read_bytes(self.stdout_path)
+        while True:
+            try:
+                chunk = os.read(self.proc.stdout.fileno(), 1 << 20)
+            except BlockingIOError:
+                break
+            if not chunk:
+                break
+            self.piped += chunk
+        return bytes(self.piped)
 
     def describe(self):
-        return (f"exit code {self.proc.returncode}, stdout {self.output()!r}, "
+        # Never reads the pipe: describing a failure must not drain a console that the
+        # test keeps unread. A long output is shown by its ends.
+        out = read_bytes(self.stdout_path) if self.piped is None else bytes(self.piped)
+        if len(out) > 4000:
+            out = out[:1000] + b"[...]" + out[-2000:]
+        return (f"exit code {self.proc.returncode}, stdout {out!r}, "
                 f"stderr {read_bytes(self.stderr_path)!r}")
 
     def wait_output(self, text, timeout=10.0):

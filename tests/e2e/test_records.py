@@ -70,16 +70,39 @@ class RecordLineTest(unittest.TestCase):
         self.assertRecords([
             (b"<13>no line end", b"user.notice no line end\n"),
             (b"<13>ends in LF\n", b"user.notice ends in LF\n"),
-            (b"<13>ends in CR LF\r\n", b"user.notice ends in CR LF\r\n"),
+            (b"<13>ends in CR LF\r\n", b"user.notice ends in CR LF\n"),
             (b"<13>forged\nMar 07 14:05:09 10.0.0.9 auth.crit x\x1b[2J",
              b"user.notice forged#012Mar 07 14:05:09 10.0.0.9 auth.crit x#033[2J\n"),
             (b"<13>two LF\n\n", b"user.notice two LF#012\n"),
             (b"<13>lone CR\r", b"user.notice lone CR#015\n"),
-            (b"<13>CR\rinside\r\n", b"user.notice CR#015inside\r\n"),
+            (b"<13>CR\rinside\r\n", b"user.notice CR#015inside\n"),
+            (b"<13>CR CR LF\r\r\n", b"user.notice CR CR LF#015\n"),
+            (b"<13>two CR LF\r\n\r\n", b"user.notice two CR LF#015#012\n"),
+            (b"<13>CR LF then LF\r\n\n", b"user.notice CR LF then LF#015#012\n"),
             (b"<13>tab\tstays, \x01\x1f\x7f do not",
              b"user.notice tab\tstays, #001#037#177 do not\n"),
             (b"<13>caf\xe9 \xff", b"user.notice caf\xe9 \xff\n"),
             (b"\n", b"user.info \n"),
+        ])
+
+    def test_c1_controls(self):
+        # The 8-bit controls: CSI, OSC, ST and NEL steer a terminal as their
+        # ESC forms do, raw and written as UTF-8 alike. Bytes 0x80 to 0x9F
+        # inside another valid UTF-8 character, and Latin-1 letters, stay.
+        self.assertRecords([
+            (b"<13>\x9b31m red", b"user.notice #23331m red\n"),
+            (b"<13>\x9d0;title\x9c", b"user.notice #2350;title#234\n"),
+            (b"<13>\x80 and \x9f", b"user.notice #200 and #237\n"),
+            (b"<13>NEL\xc2\x85x", b"user.notice NEL#302#205x\n"),
+            (b"<13>\xc2\x80 and \xc2\x9f", b"user.notice #302#200 and #302#237\n"),
+            (b"<13>caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa0",
+             b"user.notice caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xc2\xa0\n"),
+            (b"<13>caf\xe9\x9b", b"user.notice caf\xe9#233\n"),
+            # No valid character: a cut one, an overlong form, a surrogate.
+            (b"<13>cut \xe2\x82", b"user.notice cut \xe2#202\n"),
+            (b"<13>overlong \xc0\x80", b"user.notice overlong \xc0#200\n"),
+            (b"<13>surrogate \xed\xa0\x80", b"user.notice surrogate \xed\xa0#200\n"),
+            (b"<13>\xc2\xc2\x85", b"user.notice \xc2#302#205\n"),
         ])
 
     def test_text_after_zero_byte_is_ignored(self):
@@ -87,7 +110,7 @@ class RecordLineTest(unittest.TestCase):
             (b"a\x00<13>b", b"user.info a\n"),
             (b"\x00<13>b", b"user.info \n"),
             (b"<156>from SysLogHandler\x00", b"local3.warn from SysLogHandler\n"),
-            (b"<13>cut\r\n\x00tail", b"user.notice cut\r\n"),
+            (b"<13>cut\r\n\x00tail", b"user.notice cut\n"),
         ])
 
     def test_datagram_size_limit(self):

@@ -27,7 +27,10 @@ class SignalTest(unittest.TestCase):
             d = ws.start(mode)
             d.wait_ready()
             d.send(f"<13>before {sig.name}".encode())
-            wait_lines(ws.log_path("syslog.log"), 1)
+            (line,) = wait_lines(ws.log_path("syslog.log"), 1)
+            # The echo is written apart from the file; a signal that ends the
+            # process at once must find it written.
+            d.wait_output(line)
             running.append(d)
         for d, (_, sig, _, _) in zip(running, cases):
             d.proc.send_signal(sig)

@@ -171,10 +171,10 @@ TEST_F(Scratch, ReadOrCreateFile) {
     // Missing and impossible to create reads as empty: the file is not there to be read.
     EXPECT_EQ(platform::ReadOrCreateFile((m_dir / "no" / "Quenby.ini").string()),
               std::optional<std::string>(""));
-    // A dangling link is not followed to create its target.
+    // A dangling link names a file that is not there to be read; its target is not created.
     fs::create_symlink(m_dir / "target.ini", m_dir / "link.ini");
-    EXPECT_EQ(platform::ReadOrCreateFile((m_dir / "link.ini").string()),
-              std::optional<std::string>(""));
+    EXPECT_EQ(platform::ReadOrCreateFile((m_dir / "link.ini").string()), std::nullopt);
+    EXPECT_EQ(platform::LastErrorMessage(), "No such file or directory\r\n");
     EXPECT_FALSE(fs::exists(m_dir / "target.ini"));
 }
 
