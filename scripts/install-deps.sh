@@ -5,8 +5,10 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libsystemd-dev qt6-base-dev libx11-dev fonts-dejavu-core)
 if [[ "${1:-}" == "test" ]]; then
     # GoogleTest, the real clients of the end-to-end tests (logger is in bsdutils, Python's
-    # SysLogHandler), faketime for the midnight test, and the Windows cross compiler.
+    # SysLogHandler), faketime for the midnight test, the Windows cross compiler, and clang with
+    # its libFuzzer runtime for the fuzz targets.
     packages+=(libgtest-dev python3 bsdutils faketime g++-mingw-w64-x86-64)
+    packages+=(clang libclang-rt-14-dev)
 fi
 
 missing=()

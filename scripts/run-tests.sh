@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: unit and end-to-end tests, the unit tests
-# again under AddressSanitizer and UBSan, and the compile check of the logic for Windows.
+# again under AddressSanitizer and UBSan, a short run of the fuzz targets, and the compile check of
+# the logic for Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,6 +20,10 @@ ctest --preset default -j 2
 cmake --preset asan -DQUENBY_WERROR=$werror
 cmake --build --preset asan
 ctest --preset asan -j 2
+
+# The fuzz targets, briefly: a fixed number of inputs each with a fixed seed, starting from a copy
+# of tests/fuzz/corpus/. scripts/fuzz.sh without --runs fuzzes for as long as you like.
+scripts/fuzz.sh --runs 20000
 
 # The service host and the daemon reach the system only through platform/, so they compile for
 # Windows too.
