@@ -202,11 +202,19 @@ class Daemon:
         self.stderr_path = os.path.join(ws.root, f"stderr-{ws.runs}.txt")
         full_env = dict(os.environ, QUENBY_CONFDIR=ws.confdir, TZ=TEST_TZ)
         full_env.update(env or {})
-        ids = {} if user is None else dict(user=user, group=user, extra_groups=[])
+        program = quenby_bin()
+        ids = {}
+        if user is not None:
+            ids = dict(user=user, group=user, extra_groups=[])
+            # The build tree may lie where that user cannot reach (a checkout in /root): the
+            # daemon runs from a copy in the workspace, which the test has opened to others.
+            program = os.path.join(ws.root, "quenby")
+            if not os.path.exists(program):
+                shutil.copy2(quenby_bin(), program)
         self.piped = None
         self.started_at = time.monotonic()
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.proc = subprocess.Popen([quenby_bin(), *args], cwd=ws.root,
+            self.proc = subprocess.Popen([program, *args], cwd=ws.root,
                                          stdin=subprocess.DEVNULL,
                                          stdout=subprocess.PIPE if pipe else out, stderr=err,
                                          env=full_env, preexec_fn=_default_signals, **ids)
