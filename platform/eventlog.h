@@ -17,4 +17,11 @@ inline constexpr std::uint32_t kEventInformation = 4;
 bool ReportEvent(const char* source, std::uint32_t type, std::uint32_t eventId,
                  const SecurityId* user, const char* text);
 
+// Registers the source with the file that holds its messages, for the event types of the mask;
+// failures are not reported.
+void AddEventSource(const char* source, const char* messageFilePath, std::uint32_t typesSupported);
+
+// Undoes the registration of the source; failures are not reported.
+void RemoveEventSource(const char* source);
+
 }  // namespace platform

@@ -9,6 +9,9 @@ if [[ "${1:-}" == "test" ]]; then
     # its libFuzzer runtime for the fuzz targets.
     packages+=(libgtest-dev python3 bsdutils faketime g++-mingw-w64-x86-64)
     packages+=(clang libclang-rt-14-dev)
+    # The service tests boot a real systemd in a container: systemd-nspawn, and debootstrap
+    # for the container's tree (built once, then cached).
+    packages+=(systemd-container debootstrap)
 fi
 
 missing=()

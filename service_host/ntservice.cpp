@@ -1,5 +1,6 @@
 #include "service_host/ntservice.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,6 +15,9 @@ CNTService* g_service = nullptr;
 namespace {
 
 constexpr unsigned kEchoDrainTime = 2000;
+constexpr unsigned kStatusPollInterval = 1000;
+// Error, warning and information.
+constexpr std::uint32_t kEventTypesSupported = 7;
 
 }  // namespace
 
@@ -221,39 +225,170 @@ bool CNTService::InstallSelf() {
                     FormatLastError(error, sizeof error));
         return false;
     }
-    return UseServiceManager();
+    platform::ServiceManager* manager = OpenManager();
+    if (manager == nullptr) {
+        return false;
+    }
+    platform::ServiceConfig config;
+    config.serviceName = m_serviceName;
+    config.displayName = m_displayName;
+    config.desiredAccess = m_desiredAccess;
+    config.serviceType = m_serviceType;
+    config.startType = m_startType;
+    config.errorControl = m_errorControl;
+    config.binaryPath = path;
+    config.loadOrderGroup = m_loadOrderGroup;
+    // Only drivers started at boot or by the system get a tag.
+    const bool driver = m_serviceType == 1 || m_serviceType == 2;
+    if (driver && (m_startType == 0 || m_startType == 1)) {
+        config.tagId = &m_tagId;
+    }
+    config.dependencies = m_dependencies;
+    config.accountName = m_accountName;
+    config.password = m_password;
+    platform::Service* service = platform::CreateService(manager, config);
+    bool result = service != nullptr;
+    if (result) {
+        std::printf("%s installed.\n", m_displayName);
+        platform::CloseService(service);
+    } else {
+        char error[256];
+        std::printf("CreateService failed - %s\n", FormatLastError(error, sizeof error));
+    }
+    platform::CloseServiceManager(manager);
+    if (result) {
+        AddEventSource(path, kEventTypesSupported);
+        LogEvent("Service installed", platform::kEventInformation, service_host::kDefaultEventId);
+    }
+    return result;
 }
 
 bool CNTService::RemoveSelf() {
     EnsureConsole();
-    return UseServiceManager();
+    platform::ServiceManager* manager = OpenManager();
+    if (manager == nullptr) {
+        return false;
+    }
+    platform::Service* service = OpenInstalled(manager);
+    if (service == nullptr) {
+        return false;
+    }
+    // A service that is not running refuses the stop, and is removed all the same.
+    if (platform::ControlService(service, service_host::kServiceControlStop, m_status)) {
+        WaitForStop(service);
+    }
+    const bool result = platform::DeleteService(service);
+    if (result) {
+        std::printf("%s removed.\n", m_displayName);
+    } else {
+        char error[256];
+        std::printf("DeleteService failed - %s\n", FormatLastError(error, sizeof error));
+    }
+    platform::CloseService(service);
+    platform::CloseServiceManager(manager);
+    if (result) {
+        RemoveEventSource();
+    }
+    return result;
 }
 
 bool CNTService::StopInstalled() {
-    return UseServiceManager();
+    platform::ServiceManager* manager = OpenManager();
+    if (manager == nullptr) {
+        return false;
+    }
+    platform::Service* service = OpenInstalled(manager);
+    if (service == nullptr) {
+        return false;
+    }
+    bool result = false;
+    if (platform::ControlService(service, service_host::kServiceControlStop, m_status)) {
+        result = WaitForStop(service);
+    }
+    platform::CloseService(service);
+    platform::CloseServiceManager(manager);
+    return result;
 }
 
 bool CNTService::StartInstalled() {
-    return UseServiceManager();
+    platform::ServiceManager* manager = OpenManager();
+    if (manager == nullptr) {
+        return false;
+    }
+    platform::Service* service = OpenInstalled(manager);
+    if (service == nullptr) {
+        return false;
+    }
+    Print("Starting up %s.", m_displayName);
+    if (!platform::StartService(service)) {
+        char error[256];
+        FormatLastError(error, sizeof error);
+        Print("\n%s failed to start: %s\n", m_displayName, error);
+        platform::CloseService(service);
+        platform::CloseServiceManager(manager);
+        return false;
+    }
+    WaitWhilePending(service, service_host::kServiceStartPending);
+    const bool result = m_status.currentState == service_host::kServiceRunning;
+    Print(result ? "\n%s started.\n" : "\n%s failed to start.\n", m_displayName);
+    platform::CloseService(service);
+    platform::CloseServiceManager(manager);
+    return result;
 }
 
-bool CNTService::UseServiceManager() {
+platform::ServiceManager* CNTService::OpenManager() {
     platform::ServiceManager* manager = platform::OpenServiceManager();
     if (manager == nullptr) {
         char error[256];
-        std::printf("OpenSCManager failed - %s\n", FormatLastError(error, sizeof error));
-        return false;
+        Print("OpenSCManager failed - %s\n", FormatLastError(error, sizeof error));
     }
-    // No service manager of this system lets itself be opened yet, so nothing is done here.
-    platform::CloseServiceManager(manager);
-    return false;
+    return manager;
 }
 
-void CNTService::AddEventSource(const char* /*messageFilePath*/, std::uint32_t /*typesSupported*/) {
-    // The journal needs no registration of a source: entries carry their identifier.
+platform::Service* CNTService::OpenInstalled(platform::ServiceManager* manager) {
+    platform::Service* service = platform::OpenService(manager, m_serviceName, m_desiredAccess);
+    if (service == nullptr) {
+        char error[256];
+        Print("OpenService failed - %s\n", FormatLastError(error, sizeof error));
+        platform::CloseServiceManager(manager);
+    }
+    return service;
 }
 
-void CNTService::RemoveEventSource() {}
+void CNTService::WaitWhilePending(platform::Service* service, std::uint32_t pendingState) {
+    // A failed query leaves the state that was read last.
+    platform::Sleep(kStatusPollInterval);
+    while (platform::QueryServiceStatus(service, m_status) &&
+           m_status.currentState == pendingState) {
+        Print(".");
+        platform::Sleep(kStatusPollInterval);
+    }
+}
+
+bool CNTService::WaitForStop(platform::Service* service) {
+    Print("Stopping %s.", m_displayName);
+    WaitWhilePending(service, service_host::kServiceStopPending);
+    const bool stopped = m_status.currentState == service_host::kServiceStopped;
+    Print(stopped ? "\n%s stopped.\n" : "\n%s failed to stop.\n", m_displayName);
+    return stopped;
+}
+
+void CNTService::Print(const char* format, ...) {
+    // The dots of a wait appear as they happen, also when the output is no terminal.
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
+void CNTService::AddEventSource(const char* messageFilePath, std::uint32_t typesSupported) {
+    platform::AddEventSource(m_serviceName, messageFilePath, typesSupported);
+}
+
+void CNTService::RemoveEventSource() {
+    platform::RemoveEventSource(m_serviceName);
+}
 
 bool CNTService::LogEvent(const char* text, std::uint32_t type, std::uint32_t id) {
     return platform::ReportEvent(m_serviceName, type, service_host::ChooseEventId(type, id),

@@ -72,7 +72,16 @@ public:
 private:
     void SetPendingState(std::uint32_t state);
     // Opens the service manager for the one-shot commands, or prints why it cannot be opened.
-    bool UseServiceManager();
+    platform::ServiceManager* OpenManager();
+    // Opens the installed service, or prints why it cannot be opened and closes the manager.
+    platform::Service* OpenInstalled(platform::ServiceManager* manager);
+    // Polls the service's status into m_status once a second, printing a dot for each poll
+    // that still finds the pending state.
+    void WaitWhilePending(platform::Service* service, std::uint32_t pendingState);
+    // The wait after an accepted stop request; true when the service stopped.
+    bool WaitForStop(platform::Service* service);
+    // Prints at once, whatever standard output is.
+    static void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
     // Reports from the service thread and from the control handler are built and sent one at a
     // time.

@@ -14,8 +14,20 @@ std::optional<std::string> LastErrorMessage() {
         case posix::kErrorNotStartedByServiceManager:
             text = "The process was not started by the service manager.";
             break;
-        case posix::kErrorNoServiceControl:
-            text = "Installing and controlling the service is not supported on this system yet.";
+        case posix::kErrorServiceExists:
+            text = "The specified service already exists.";
+            break;
+        case posix::kErrorServiceDoesNotExist:
+            text = "The specified service does not exist as an installed service.";
+            break;
+        case posix::kErrorServiceNotActive:
+            text = "The service has not been started.";
+            break;
+        case posix::kErrorServiceAlreadyRunning:
+            text = "An instance of the service is already running.";
+            break;
+        case posix::kErrorInvalidServiceAccount:
+            text = "The account name is invalid or does not exist.";
             break;
         case posix::kErrorNotRegularFile:
             text = "Not a regular file";
