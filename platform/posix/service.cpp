@@ -246,6 +246,16 @@ public:
 
     std::string UnitFile() const { return kUnitDirectory + m_unit; }
 
+    // Asks the manager to start or stop the unit; the job runs on after the call.
+    bool QueueJob(const char* method) {
+        sd_bus_message* reply = nullptr;
+        if (!m_manager->Call(method, &reply, "ss", m_unit.c_str(), "replace")) {
+            return false;
+        }
+        sd_bus_message_unref(reply);
+        return true;
+    }
+
     // The unit's ActiveState; empty (with the last error set) when it cannot be read.
     std::string ActiveState() {
         sd_bus_message* reply = nullptr;
@@ -383,11 +393,9 @@ bool ControlService(Service* service, std::uint32_t control, ServiceStatus& stat
         errno = posix::kErrorServiceNotActive;
         return false;
     }
-    sd_bus_message* reply = nullptr;
-    if (!service->m_manager->Call("StopUnit", &reply, "ss", service->m_unit.c_str(), "replace")) {
+    if (!service->QueueJob("StopUnit")) {
         return false;
     }
-    sd_bus_message_unref(reply);
     status.currentState = kStopPending;
     return true;
 }
@@ -401,12 +409,7 @@ bool StartService(Service* service) {
         errno = posix::kErrorServiceAlreadyRunning;
         return false;
     }
-    sd_bus_message* reply = nullptr;
-    if (!service->m_manager->Call("StartUnit", &reply, "ss", service->m_unit.c_str(), "replace")) {
-        return false;
-    }
-    sd_bus_message_unref(reply);
-    return true;
+    return service->QueueJob("StartUnit");
 }
 
 bool DeleteService(Service* service) {
