@@ -637,6 +637,12 @@ def skip_reason():
                           ("unshare", "util-linux"), ("tar", "tar")):
         if not shutil.which(tool):
             return f"{tool} is not installed (Debian package {package})"
+    # Both the tree's build and nspawn need mount namespaces of their own; a chroot whose root
+    # is no mount point, for one, cannot make them.
+    probe = subprocess.run(["unshare", "--mount", "--propagation", "private", "true"],
+                           stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if probe.returncode != 0:
+        return f"cannot make a mount namespace of its own here: {probe.stderr.strip()}"
     roots = cgroup_roots()
     if not roots:
         return "no cgroup hierarchy is mounted"
