@@ -12,9 +12,12 @@ namespace platform {
 class MappedFile;
 
 // Maps a file for reading, shared with readers and writers of other processes, and creates it
-// empty when it does not exist. The mapping shows the bytes the file had when it was mapped; what
-// is appended later is not part of it, and should the file shrink, the part beyond its new end
-// reads as zero bytes. Null (with the last error set) on failure.
+// empty when it does not exist. Only a regular file is mapped: the open never blocks, a FIFO, a
+// device or a directory is refused, and a missing file is created only as a regular file at that
+// very path, never as the target of a dangling link, which is refused as no regular file. The
+// mapping shows the bytes the file had when it was mapped; what is appended later is not part of
+// it, and should the file shrink, the part beyond its new end reads as zero bytes. Null (with the
+// last error set) on failure.
 MappedFile* MapSharedInput(const std::string& path);
 
 // The mapped bytes (null when the file was empty) and their count.
@@ -22,6 +25,11 @@ const char* MappedData(const MappedFile* file);
 std::size_t MappedSize(const MappedFile* file);
 
 void UnmapFile(MappedFile* file);
+
+// True when the path names a regular file that can be opened for reading; the look never blocks.
+// False (with the last error set) otherwise: missing, no permission, a directory, a FIFO or a
+// device, a link to nothing.
+bool CanReadRegularFile(const std::string& path);
 
 // The bytes of a file, untranslated. A missing file is created empty at the path, and reads as
 // empty also when it cannot be created. Nothing (with the last error set) when the file is there

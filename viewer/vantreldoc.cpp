@@ -1,7 +1,9 @@
 #include "viewer/vantreldoc.h"
 
-#include <QFile>
 #include <QFileInfo>
+
+#include "platform/errors.h"
+#include "platform/files.h"
 
 bool CVantrelDoc::OnNewDocument() {
     m_title = QStringLiteral("Untitled");
@@ -10,12 +12,12 @@ bool CVantrelDoc::OnNewDocument() {
 }
 
 bool CVantrelDoc::OnOpenDocument(const QString& path, QString& error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = file.errorString();
+    // Only a regular file is a log file; the look never blocks on a FIFO or a device.
+    if (!platform::CanReadRegularFile(path.toLocal8Bit().toStdString())) {
+        error = QString::fromLocal8Bit(platform::LastErrorMessage().value_or("Unknown error"))
+                    .trimmed();
         return false;
     }
-    file.close();
     const QFileInfo info(path);
     m_title = info.fileName();
     m_pathName = info.absoluteFilePath();

@@ -8,7 +8,8 @@ public:
     // A new, empty document, named "Untitled".
     bool OnNewDocument();
     // Opens the file as the document: it is opened for reading and closed again, and nothing of
-    // it is kept but its name. False, with the reason in error, when it cannot be opened.
+    // it is kept but its name. False, with the reason in error, when it cannot be opened or is no
+    // regular file.
     bool OnOpenDocument(const QString& path, QString& error);
     // The document keeps no data, so there is nothing to read or write.
     void Serialize() {}

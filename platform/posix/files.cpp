@@ -159,7 +159,20 @@ public:
 };
 
 MappedFile* MapSharedInput(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    int fd = OpenRegularForReading(path);
+    if (fd < 0 && errno == ENOENT) {
+        // Missing: created as a regular file at that very path, never through a dangling link.
+        fd = open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                  0644);
+        if (fd < 0 && errno == EEXIST) {
+            // Something is at the path after all: a file made meanwhile, which the plain open
+            // reads, or a dangling link, which names a file elsewhere and is no regular file.
+            fd = OpenRegularForReading(path);
+            if (fd < 0 && errno == ENOENT) {
+                errno = posix::kErrorNotRegularFile;
+            }
+        }
+    }
     if (fd < 0) {
         return nullptr;
     }
@@ -190,6 +203,15 @@ MappedFile* MapSharedInput(const std::string& path) {
     }
     close(fd);
     return file;
+}
+
+bool CanReadRegularFile(const std::string& path) {
+    const int fd = OpenRegularForReading(path);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 const char* MappedData(const MappedFile* file) {

@@ -1,4 +1,6 @@
 // Loading a log file into the list: the row rules, the counts in the status bar, the column.
+#include <sys/stat.h>
+
 #include "viewertest.h"
 
 class LoadingTest : public QObject {
@@ -100,6 +102,52 @@ private slots:
         QCOMPARE(ListRows(viewer.frame()), QStringList{});
         QCOMPARE(viewer.frame().MessageText(), QStringLiteral("Ready"));
         QVERIFY(viewer.messages.isEmpty());
+    }
+
+    // Only regular files are log files: a FIFO or a device could block the viewer or never end.
+    // Each is refused at once, from the command line and from Open.
+    void specialFilesAreRefused_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << QStringLiteral("fifo");
+        QTest::newRow("directory") << QStringLiteral("directory");
+        QTest::newRow("device") << QStringLiteral("/dev/zero");
+    }
+
+    void specialFilesAreRefused() {
+        QFETCH(QString, kind);
+        QString path = kind;
+        if (kind == QStringLiteral("fifo")) {
+            path = m_dir.filePath("pipe.log");
+            QVERIFY(mkfifo(path.toLocal8Bit().constData(), 0644) == 0);
+        } else if (kind == QStringLiteral("directory")) {
+            path = m_dir.filePath("dir.log");
+            QVERIFY(QDir().mkpath(path));
+        }
+
+        Viewer fromCommandLine({"vantrel", path});
+        QVERIFY(!fromCommandLine.started);
+        QCOMPARE(fromCommandLine.messages.size(), 1);
+        QVERIFY(fromCommandLine.messages[0].startsWith(path + u'\n'));
+        QVERIFY(fromCommandLine.app.m_exitCode != 0);
+
+        Viewer viewer;
+        WriteFile(m_dir.filePath("before.log"), "old\n");
+        viewer.frame().LoadLogFile(m_dir.filePath("before.log"));
+        viewer.frame().m_chooseLogFile = [&path](const QString&) { return path; };
+        viewer.frame().OnOpenLog();
+        QCOMPARE(ListRows(viewer.frame()), QStringList{});
+        QCOMPARE(viewer.frame().m_path, path);
+    }
+
+    void danglingLinkTargetIsNotCreated() {
+        const QString target = m_dir.filePath("elsewhere.log");
+        const QString link = m_dir.filePath("link.log");
+        QVERIFY(QFile::link(target, link));
+        Viewer viewer;
+        viewer.frame().LoadLogFile(link);
+        QVERIFY(!QFileInfo::exists(target));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(ListRows(viewer.frame()), QStringList{});
     }
 
     void columnFitsTheWidestRow() {
