@@ -26,6 +26,9 @@ std::size_t MappedSize(const MappedFile* file);
 
 void UnmapFile(MappedFile* file);
 
+// True when the last error says that the path, or a directory on it, does not exist.
+bool LastErrorIsMissingPath();
+
 // True when the path names a regular file that can be opened for reading; the look never blocks.
 // False (with the last error set) otherwise: missing, no permission, a directory, a FIFO or a
 // device, a link to nothing.

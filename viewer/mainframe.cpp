@@ -14,6 +14,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTimerEvent>
 #include <QToolBar>
 #include <QUrl>
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/keyboard.h"
 #include "platform/system.h"
@@ -227,6 +229,17 @@ void CMainFrame::LoadLogFile(QString path) {
                                                        platform::UnmapFile(mapped);
                                                    }
                                                });
+    // A file that is there but cannot be read is no empty file: the pane says why. Only a file
+    // that is missing from a missing directory shows as empty without a word, as it would be if
+    // it could have been created.
+    QString failure;
+    if (file == nullptr && !platform::LastErrorIsMissingPath()) {
+        failure =
+            QStringLiteral("Cannot read %1: %2")
+                .arg(path,
+                     QString::fromLocal8Bit(platform::LastErrorMessage().value_or("Unknown error"))
+                         .trimmed());
+    }
     // The status is taken before the reading, so that whatever is appended during it makes the
     // watch flag the file.
     if (const std::optional<platform::FileStatus> status = platform::ReadFileStatus(localPath)) {
@@ -251,7 +264,7 @@ void CMainFrame::LoadLogFile(QString path) {
         m_messagePane->repaint();
     }
     m_view->ShowRows(std::move(rows));
-    SetMessageText(QStringLiteral("Ready"));
+    SetMessageText(failure.isEmpty() ? QStringLiteral("Ready") : failure);
     repaint();
 }
 
@@ -268,6 +281,16 @@ void CMainFrame::OnRefresh() {
     LoadLogFile(m_path);
     m_changed = 0;
     UpdateCommands();
+}
+
+bool CMainFrame::event(QEvent* event) {
+    // A command's prompt takes the place of whatever the pane said, a load's failure too: once
+    // the prompt goes, the pane is back to "Ready".
+    if (event->type() == QEvent::StatusTip &&
+        !static_cast<QStatusTipEvent*>(event)->tip().isEmpty()) {
+        m_messagePane->setText(QStringLiteral("Ready"));
+    }
+    return QMainWindow::event(event);
 }
 
 void CMainFrame::timerEvent(QTimerEvent* event) {

@@ -68,6 +68,7 @@ public:
     std::function<bool(QPrinter& printer)> m_askPrinter;
 
 protected:
+    bool event(QEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;

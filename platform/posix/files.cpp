@@ -205,6 +205,10 @@ MappedFile* MapSharedInput(const std::string& path) {
     return file;
 }
 
+bool LastErrorIsMissingPath() {
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
 bool CanReadRegularFile(const std::string& path) {
     const int fd = OpenRegularForReading(path);
     if (fd < 0) {

@@ -1,5 +1,10 @@
 // Loading a log file into the list: the row rules, the counts in the status bar, the column.
+#include <QStatusTipEvent>
+
+#include <functional>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "viewertest.h"
 
@@ -114,13 +119,15 @@ private slots:
     }
 
     void specialFilesAreRefused() {
+        // Each case in a directory of its own.
+        QTemporaryDir dir;
         QFETCH(QString, kind);
         QString path = kind;
         if (kind == QStringLiteral("fifo")) {
-            path = m_dir.filePath("pipe.log");
+            path = dir.filePath("pipe.log");
             QVERIFY(mkfifo(path.toLocal8Bit().constData(), 0644) == 0);
         } else if (kind == QStringLiteral("directory")) {
-            path = m_dir.filePath("dir.log");
+            path = dir.filePath("dir.log");
             QVERIFY(QDir().mkpath(path));
         }
 
@@ -131,17 +138,99 @@ private slots:
         QVERIFY(fromCommandLine.app.m_exitCode != 0);
 
         Viewer viewer;
-        WriteFile(m_dir.filePath("before.log"), "old\n");
-        viewer.frame().LoadLogFile(m_dir.filePath("before.log"));
+        WriteFile(dir.filePath("before.log"), "old\n");
+        viewer.frame().LoadLogFile(dir.filePath("before.log"));
         viewer.frame().m_chooseLogFile = [&path](const QString&) { return path; };
         viewer.frame().OnOpenLog();
         QCOMPARE(ListRows(viewer.frame()), QStringList{});
         QCOMPARE(viewer.frame().m_path, path);
     }
 
+    // A file that is there but cannot be read shows an empty list and says why instead of
+    // "Ready", until a command's prompt or the next load replaces the text.
+    void unreadableFileSaysWhy_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no read permission") << "unreadable"
+                                            << "Permission denied";
+        QTest::newRow("directory") << "directory"
+                                   << "Is a directory";
+        QTest::newRow("FIFO") << "fifo"
+                              << "Not a regular file";
+        QTest::newRow("device") << "/dev/zero"
+                                << "Not a regular file";
+        QTest::newRow("dangling link") << "link"
+                                       << "Not a regular file";
+    }
+
+    void unreadableFileSaysWhy() {
+        // Each case in a directory of its own.
+        QTemporaryDir dir;
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QString path = kind;
+        if (kind == QStringLiteral("unreadable")) {
+            path = dir.filePath("secret.log");
+            WriteFile(path, "hidden\n");
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
+            // The directory lets others in, so that only the file's own permission refuses
+            // (the test may run with the group of the directory).
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) |
+                                                          QFileDevice::ExeGroup |
+                                                          QFileDevice::ExeOther));
+        } else if (kind == QStringLiteral("directory")) {
+            path = dir.filePath("dir.log");
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind == QStringLiteral("fifo")) {
+            path = dir.filePath("pipe.log");
+            QVERIFY(mkfifo(path.toLocal8Bit().constData(), 0644) == 0);
+        } else if (kind == QStringLiteral("link")) {
+            path = dir.filePath("link.log");
+            QVERIFY(QFile::link(dir.filePath("elsewhere.log"), path));
+        }
+
+        Viewer viewer;
+        CMainFrame& frame = viewer.frame();
+        WriteFile(dir.filePath("before.log"), "old\n");
+        frame.LoadLogFile(dir.filePath("before.log"));
+        frame.m_chooseLogFile = [&path](const QString&) { return path; };
+        // The superuser reads everything: the loads are made as a user without permission.
+        const bool asOther = kind == QStringLiteral("unreadable") && geteuid() == 0;
+        auto asUser = [asOther](const std::function<void()>& load) {
+            QVERIFY(!asOther || seteuid(65534) == 0);
+            load();
+            QVERIFY(!asOther || seteuid(0) == 0);
+        };
+        asUser([&frame] { frame.OnOpenLog(); });
+        QCOMPARE(ListRows(frame), QStringList{});
+        QCOMPARE(frame.MessageText(), QStringLiteral("Cannot read %1: %2").arg(path, reason));
+        QVERIFY(viewer.messages.isEmpty());
+
+        // A command's prompt replaces the text; when it goes, the pane is back to "Ready".
+        QStatusTipEvent hover(QStringLiteral("Open an existing document"));
+        QApplication::sendEvent(&frame, &hover);
+        QStatusTipEvent leave{QString()};
+        QApplication::sendEvent(&frame, &leave);
+        QCOMPARE(frame.MessageText(), QStringLiteral("Ready"));
+
+        // The watch still names the file, and a later load that can read it succeeds.
+        QCOMPARE(frame.m_path, path);
+        asUser([&frame] { frame.OnRefresh(); });
+        QCOMPARE(frame.MessageText(), QStringLiteral("Cannot read %1: %2").arg(path, reason));
+        if (kind == QStringLiteral("unreadable")) {
+            QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ReadGroup |
+                                                    QFileDevice::ReadOther));
+            asUser([&frame] { frame.OnRefresh(); });
+            QCOMPARE(ListRows(frame), QStringList{"hidden"});
+            QCOMPARE(frame.MessageText(), QStringLiteral("Ready"));
+        }
+    }
+
     void danglingLinkTargetIsNotCreated() {
-        const QString target = m_dir.filePath("elsewhere.log");
-        const QString link = m_dir.filePath("link.log");
+        QTemporaryDir dir;
+        const QString target = dir.filePath("elsewhere.log");
+        const QString link = dir.filePath("link.log");
         QVERIFY(QFile::link(target, link));
         Viewer viewer;
         viewer.frame().LoadLogFile(link);
