@@ -117,5 +117,8 @@ void CVantrelView::FitColumn() {
                                       text.data(), static_cast<qsizetype>(text.size()))));
     }
     const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
-    horizontalHeader()->resizeSection(0, widest + margin + 1);
+    // The column is never narrower than its heading, so that an empty or narrow file leaves the
+    // heading whole.
+    horizontalHeader()->resizeSection(
+        0, std::max(widest + margin + 1, horizontalHeader()->sectionSizeHint(0)));
 }

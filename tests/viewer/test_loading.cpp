@@ -1,4 +1,5 @@
 // Loading a log file into the list: the row rules, the counts in the status bar, the column.
+#include <QHeaderView>
 #include <QStatusTipEvent>
 
 #include <functional>
@@ -266,6 +267,29 @@ private slots:
         QVERIFY(viewer.app.OpenDocumentFile(other));
         QCOMPARE(ListRows(viewer.frame()).size(), 3);
         QCOMPARE(view->model()->columnCount(), 1);
+    }
+
+    // Rows narrower than the heading, or none at all, leave the heading whole.
+    void columnIsNeverNarrowerThanItsHeading_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("narrow rows") << QByteArray("a\nbc\n");
+        QTest::newRow("only empty lines") << QByteArray("\n\n");
+    }
+
+    void columnIsNeverNarrowerThanItsHeading() {
+        QFETCH(QByteArray, content);
+        Viewer viewer;
+        CVantrelView* view = viewer.frame().GetActiveView();
+        const QString path = m_dir.filePath("shrinking.log");
+        WriteFile(path, "a row wider than the heading of the list, by far\n");
+        viewer.frame().LoadLogFile(path);
+        WriteFile(path, content);
+        viewer.frame().OnRefresh();
+        const int heading = view->horizontalHeader()->fontMetrics().horizontalAdvance(
+            QStringLiteral("Syslog Messages"));
+        QVERIFY2(view->columnWidth(0) >= heading,
+                 qPrintable(QStringLiteral("%1 < %2").arg(view->columnWidth(0)).arg(heading)));
     }
 
     void listStyle() {
