@@ -9,6 +9,17 @@
 #include <utility>
 #include <vector>
 
+namespace {
+
+// The text a row shows. A row never holds a zero byte when it is read, so one met later means
+// that the file shrank under the mapping and its lost part reads as zeros: the row shows empty.
+QString ShownText(std::string_view bytes) {
+    bytes = bytes.substr(0, bytes.find('\0'));
+    return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace
+
 int CLogModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.Count());
 }
@@ -18,8 +29,7 @@ int CLogModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString CLogModel::RowText(int row) const {
-    const std::string_view text = m_rows.Row(m_rows.Count() - 1 - static_cast<std::size_t>(row));
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+    return ShownText(m_rows.Row(m_rows.Count() - 1 - static_cast<std::size_t>(row)));
 }
 
 QVariant CLogModel::data(const QModelIndex& index, int role) const {
@@ -112,9 +122,7 @@ void CVantrelView::FitColumn() {
     const QFontMetrics metrics(font());
     int widest = 0;
     for (const Candidate& candidate : longest) {
-        const std::string_view text = rows.Row(candidate.second);
-        widest = std::max(widest, metrics.horizontalAdvance(QString::fromLocal8Bit(
-                                      text.data(), static_cast<qsizetype>(text.size()))));
+        widest = std::max(widest, metrics.horizontalAdvance(ShownText(rows.Row(candidate.second))));
     }
     const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
     // The column is never narrower than its heading, so that an empty or narrow file leaves the

@@ -292,6 +292,28 @@ private slots:
                  qPrintable(QStringLiteral("%1 < %2").arg(view->columnWidth(0)).arg(heading)));
     }
 
+    // A file that shrinks while it is shown: the rows whose bytes are gone show empty, the
+    // others as they were.
+    void shrunkRowsShowEmpty() {
+        const QString path = m_dir.filePath("shrunk.log");
+        const QByteArray lost(200, 'x');
+        QByteArray content = "kept row\n";
+        for (int i = 0; i < 100; ++i) {
+            content += lost + '\n';
+        }
+        WriteFile(path, content);
+        Viewer viewer;
+        viewer.frame().LoadLogFile(path);
+        QCOMPARE(ListRows(viewer.frame()).size(), 101);
+        QVERIFY(QFile::resize(path, 9));
+        QStringList expected(100, QString());
+        expected << QStringLiteral("kept row");
+        QCOMPARE(ListRows(viewer.frame()), expected);
+        // Painting the rows that are gone is as harmless.
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer.frame()));
+        viewer.frame().GetActiveView()->viewport()->repaint();
+    }
+
     void listStyle() {
         Viewer viewer;
         CVantrelView* view = viewer.frame().GetActiveView();
