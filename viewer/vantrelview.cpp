@@ -20,6 +20,27 @@ QString ShownText(std::string_view bytes) {
 
 }  // namespace
 
+QString CLogModel::ShownRow(std::string_view bytes) {
+    // A giant line would take the text layout seconds to measure and paint, or more memory than
+    // it can handle: the row shows its beginning and says that it goes on.
+    if (bytes.size() <= kMaxShownBytes) {
+        return ShownText(bytes);
+    }
+    std::size_t cut = kMaxShownBytes;
+    // A character of several bytes is not split: the cut goes back to where it begins.
+    for (int back = 0;
+         back < 3 && cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80; ++back) {
+        --cut;
+    }
+    const std::string_view shown = bytes.substr(0, cut);
+    if (shown.find('\0') != std::string_view::npos) {
+        return ShownText(shown);
+    }
+    return ShownText(shown) + QChar(0x2026);
+}
+
+namespace {}  // namespace
+
 int CLogModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.Count());
 }
@@ -29,7 +50,7 @@ int CLogModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString CLogModel::RowText(int row) const {
-    return ShownText(m_rows.Row(m_rows.Count() - 1 - static_cast<std::size_t>(row)));
+    return ShownRow(m_rows.Row(m_rows.Count() - 1 - static_cast<std::size_t>(row)));
 }
 
 QVariant CLogModel::data(const QModelIndex& index, int role) const {
@@ -122,11 +143,13 @@ void CVantrelView::FitColumn() {
     const QFontMetrics metrics(font());
     int widest = 0;
     for (const Candidate& candidate : longest) {
-        widest = std::max(widest, metrics.horizontalAdvance(ShownText(rows.Row(candidate.second))));
+        widest = std::max(
+            widest, metrics.horizontalAdvance(CLogModel::ShownRow(rows.Row(candidate.second))));
     }
     const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1);
     // The column is never narrower than its heading, so that an empty or narrow file leaves the
     // heading whole.
-    horizontalHeader()->resizeSection(
-        0, std::max(widest + margin + 1, horizontalHeader()->sectionSizeHint(0)));
+    // A section wider than the header allows would be refused and keep its old width.
+    const int width = std::max(widest + margin + 1, horizontalHeader()->sectionSizeHint(0));
+    horizontalHeader()->resizeSection(0, std::min(width, horizontalHeader()->maximumSectionSize()));
 }

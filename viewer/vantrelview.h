@@ -4,6 +4,9 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
+#include <cstddef>
+#include <string_view>
+
 #include "viewer/logrows.h"
 
 // The rows of the list, over the rows of the file in reverse order: row 0 is the file's last row.
@@ -22,6 +25,11 @@ public:
     void SetRows(LogRows rows);
     const LogRows& Rows() const { return m_rows; }
     QString RowText(int row) const;
+    // The text shown for a row of the file: at most kMaxShownBytes of it, ending in "…" when
+    // cut, and without what follows a zero byte.
+    static QString ShownRow(std::string_view bytes);
+
+    static constexpr std::size_t kMaxShownBytes = 64 << 10;
 
 private:
     LogRows m_rows;

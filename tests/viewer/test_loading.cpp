@@ -1,7 +1,9 @@
 // Loading a log file into the list: the row rules, the counts in the status bar, the column.
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QStatusTipEvent>
 
+#include <algorithm>
 #include <functional>
 
 #include <sys/stat.h>
@@ -312,6 +314,46 @@ private slots:
         // Painting the rows that are gone is as harmless.
         QVERIFY(QTest::qWaitForWindowExposed(&viewer.frame()));
         viewer.frame().GetActiveView()->viewport()->repaint();
+    }
+
+    // A giant line keeps its place and its count, but shows, and is measured, cut to a bound
+    // with "…" at the end.
+    void giantLineIsCut_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("shown");
+        constexpr qsizetype bound = 64 << 10;
+        const QString ellipsis(QChar(0x2026));
+        QTest::newRow("up to the bound") << QByteArray(bound, 'x') << QString(bound, u'x');
+        QTest::newRow("one byte over")
+            << QByteArray(bound + 1, 'x') << QString(bound, u'x') + ellipsis;
+        QTest::newRow("one MiB") << QByteArray(1 << 20, 'x') << QString(bound, u'x') + ellipsis;
+        // Two-byte characters from an odd start: the one that crosses the bound is left out
+        // whole.
+        QTest::newRow("UTF-8 not split")
+            << ("a" + QString(40000, QChar(0xE9)).toUtf8())
+            << QStringLiteral("a") + QString(bound / 2 - 1, QChar(0xE9)) + ellipsis;
+    }
+
+    void giantLineIsCut() {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, shown);
+        const QString path = m_dir.filePath("giant.log");
+        WriteFile(path, "first\n" + line + "\nlast\n");
+        Viewer viewer;
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer.frame()));
+        viewer.frame().LoadLogFile(path);
+        QCOMPARE(ListRows(viewer.frame()), (QStringList{"last", shown, "first"}));
+        QCOMPARE(viewer.frame().MessageText(), QStringLiteral("Ready"));
+
+        CVantrelView* view = viewer.frame().GetActiveView();
+        const int maximum = view->horizontalHeader()->maximumSectionSize();
+        const int needed = std::min(view->fontMetrics().horizontalAdvance(shown), maximum);
+        QVERIFY2(view->columnWidth(0) >= needed && view->columnWidth(0) <= maximum,
+                 qPrintable(QStringLiteral("%1 for %2").arg(view->columnWidth(0)).arg(needed)));
+        // The row paints, at its start and at its end.
+        view->viewport()->repaint();
+        view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->maximum());
+        view->viewport()->repaint();
     }
 
     void listStyle() {
