@@ -33,15 +33,20 @@ LogRows LogRows::FromText(std::string text) {
 bool LogRows::ScanTo(std::size_t end) {
     end = std::min(end, m_size);
     std::size_t at = m_lineStart;
+    // A line that crosses the slices is searched on from where the last slice stopped, not from
+    // its start again: a giant line is read once, like any other.
+    std::size_t from = std::max(at, m_searched);
     for (;;) {
-        const std::size_t lf = Find(m_text, at, end, '\n');
+        const std::size_t lf = Find(m_text, from, end, '\n');
         if (lf == end) {
             break;
         }
         TakeLine(at, lf);
         at = lf + 1;
+        from = at;
     }
     m_lineStart = at;
+    m_searched = std::max(m_searched, end);
     return end < m_size;
 }
 

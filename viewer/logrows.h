@@ -42,6 +42,8 @@ private:
     // Where the next line begins, and the first zero byte at or after it.
     std::size_t m_lineStart = 0;
     std::size_t m_nextZero = 0;
+    // How far the text has been searched for the end of the line that begins at m_lineStart.
+    std::size_t m_searched = 0;
     std::vector<std::uint64_t> m_starts;
     std::vector<std::uint32_t> m_lengths;
 };
