@@ -6,8 +6,7 @@
 
 namespace {
 
-// Log lines are rarely shorter than this; the row index is sized from it once.
-constexpr std::size_t kTypicalLine = 96;
+constexpr int kBlockBits = 32;
 
 std::size_t Find(const char* text, std::size_t from, std::size_t size, char byte) {
     const void* found = from < size ? std::memchr(text + from, byte, size - from) : nullptr;
@@ -21,8 +20,14 @@ LogRows::LogRows(const char* text, std::size_t size, std::shared_ptr<const void>
     : m_keeper(std::move(keeper)), m_text(text) {
     m_size = size > 0 ? Find(text, 0, size, 0x1A) : 0;
     m_nextZero = Find(m_text, 0, m_size, '\0');
-    m_starts.reserve(m_size / kTypicalLine);
-    m_lengths.reserve(m_size / kTypicalLine);
+}
+
+std::string_view LogRows::Row(std::size_t index) const {
+    const Entry& entry = m_chunks[index >> kChunkBits][index & (kChunkRows - 1)];
+    const auto block = static_cast<std::size_t>(
+        std::upper_bound(m_blockStarts.begin(), m_blockStarts.end(), index) -
+        m_blockStarts.begin());
+    return {m_text + ((block << kBlockBits) | entry.offset), entry.length};
 }
 
 LogRows LogRows::FromText(std::string text) {
@@ -70,7 +75,15 @@ void LogRows::TakeLine(std::size_t begin, std::size_t end) {
     if (end == begin) {
         return;
     }
-    m_starts.push_back(begin);
-    m_lengths.push_back(static_cast<std::uint32_t>(
-        std::min<std::size_t>(end - begin, std::numeric_limits<std::uint32_t>::max())));
+    while (m_blockStarts.size() < (begin >> kBlockBits)) {
+        m_blockStarts.push_back(m_count);
+    }
+    if ((m_count & (kChunkRows - 1)) == 0) {
+        m_chunks.push_back(std::make_unique_for_overwrite<Entry[]>(kChunkRows));
+    }
+    m_chunks.back()[m_count & (kChunkRows - 1)] = {
+        static_cast<std::uint32_t>(begin & 0xFFFFFFFFu),
+        static_cast<std::uint32_t>(
+            std::min<std::size_t>(end - begin, std::numeric_limits<std::uint32_t>::max()))};
+    ++m_count;
 }

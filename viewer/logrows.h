@@ -11,7 +11,7 @@
 // A log file's rows, in file order. A row is one line without its line end (a CR right before the
 // LF goes with it), cut at a zero byte; empty lines give no row. The byte 0x1A ends the text. The
 // rows point into the file's bytes, which the rows keep alive, so a file costs little more memory
-// than its size.
+// than its size: 8 bytes a row.
 class LogRows {
 public:
     LogRows() = default;
@@ -26,10 +26,8 @@ public:
     // Takes the rest, including a last line without LF.
     void Finish();
 
-    std::size_t Count() const { return m_starts.size(); }
-    std::string_view Row(std::size_t index) const {
-        return {m_text + m_starts[index], m_lengths[index]};
-    }
+    std::size_t Count() const { return m_count; }
+    std::string_view Row(std::size_t index) const;
     // The bytes of the text, up to a byte 0x1A.
     std::size_t Size() const { return m_size; }
 
@@ -44,6 +42,20 @@ private:
     std::size_t m_nextZero = 0;
     // How far the text has been searched for the end of the line that begins at m_lineStart.
     std::size_t m_searched = 0;
-    std::vector<std::uint64_t> m_starts;
-    std::vector<std::uint32_t> m_lengths;
+
+    // A row costs 8 bytes: where it begins within its block of 4 GiB of the text, and its length
+    // (a longer one is cut, as no row is shown whole at that size). The rows are stored in chunks
+    // of a fixed count, so that the index grows without copying itself and never holds more than
+    // a chunk it does not use.
+    struct Entry {
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+    static constexpr int kChunkBits = 16;
+    static constexpr std::size_t kChunkRows = std::size_t{1} << kChunkBits;
+    std::vector<std::unique_ptr<Entry[]>> m_chunks;
+    std::size_t m_count = 0;
+    // For each block of 4 GiB of the text after the first, the index of the first row that
+    // begins in it or later.
+    std::vector<std::size_t> m_blockStarts;
 };

@@ -232,9 +232,9 @@ void CMainFrame::LoadLogFile(QString path) {
     // A file that is there but cannot be read is no empty file: the pane says why. Only a file
     // that is missing from a missing directory shows as empty without a word, as it would be if
     // it could have been created.
-    QString failure;
+    QString notice;
     if (file == nullptr && !platform::LastErrorIsMissingPath()) {
-        failure =
+        notice =
             QStringLiteral("Cannot read %1: %2")
                 .arg(path,
                      QString::fromLocal8Bit(platform::LastErrorMessage().value_or("Unknown error"))
@@ -263,8 +263,16 @@ void CMainFrame::LoadLogFile(QString path) {
         SetMessageText(ReadCount(rows.Count()));
         m_messagePane->repaint();
     }
+    const std::size_t count = rows.Count();
     m_view->ShowRows(std::move(rows));
-    SetMessageText(failure.isEmpty() ? QStringLiteral("Ready") : failure);
+    // A file with more rows than the list addresses shows the newest, and says so.
+    const std::size_t cap = m_view->Model().RowCap();
+    if (notice.isEmpty() && count > cap) {
+        notice = QStringLiteral("Showing the newest %1 of %2 lines")
+                     .arg(static_cast<qulonglong>(cap))
+                     .arg(static_cast<qulonglong>(count));
+    }
+    SetMessageText(notice.isEmpty() ? QStringLiteral("Ready") : notice);
     repaint();
 }
 
@@ -284,7 +292,7 @@ void CMainFrame::OnRefresh() {
 }
 
 bool CMainFrame::event(QEvent* event) {
-    // A command's prompt takes the place of whatever the pane said, a load's failure too: once
+    // A command's prompt takes the place of whatever the pane said, a load's notice too: once
     // the prompt goes, the pane is back to "Ready".
     if (event->type() == QEvent::StatusTip &&
         !static_cast<QStatusTipEvent*>(event)->tip().isEmpty()) {

@@ -356,6 +356,111 @@ private slots:
         view->viewport()->repaint();
     }
 
+    // A file with more rows than the list addresses shows the newest of them and says so; the
+    // column fits the rows shown.
+    void rowCapShowsTheNewest_data() {
+        QTest::addColumn<int>("cap");
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("more rows than the cap")
+            << 3 << QStringList{"e", "d", "c"} << "Showing the newest 3 of 5 lines";
+        QTest::newRow("as many rows as the cap")
+            << 5 << QStringList{"e", "d", "c", "b", "a row far wider than all the others, WWWWWWWW"}
+            << "Ready";
+    }
+
+    void rowCapShowsTheNewest() {
+        QFETCH(int, cap);
+        QFETCH(QStringList, rows);
+        QFETCH(QString, message);
+        const QString wide = QStringLiteral("a row far wider than all the others, WWWWWWWW");
+        const QString path = m_dir.filePath("capped.log");
+        WriteFile(path, wide.toUtf8() + "\nb\n\nc\nd\ne\n");
+        Viewer viewer;
+        CVantrelView* view = viewer.frame().GetActiveView();
+        view->Model().SetRowCap(static_cast<std::size_t>(cap));
+        viewer.frame().LoadLogFile(path);
+        QCOMPARE(ListRows(viewer.frame()), rows);
+        QCOMPARE(viewer.frame().MessageText(), message);
+        const int needed = view->fontMetrics().horizontalAdvance(wide);
+        QCOMPARE(view->columnWidth(0) >= needed, rows.contains(wide));
+    }
+
+    // The list scrolls, selects and moves by rows, also with the rows of a long file.
+    void listScrollsAndSelectsByRows() {
+        QByteArray content;
+        for (int i = 1; i <= 1000; ++i) {
+            content += QByteArray("line ") + QByteArray::number(i) + '\n';
+        }
+        const QString path = m_dir.filePath("long.log");
+        WriteFile(path, content);
+        Viewer viewer;
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer.frame()));
+        viewer.frame().LoadLogFile(path);
+        CVantrelView* view = viewer.frame().GetActiveView();
+        CLogModel& model = view->Model();
+        QWidget* viewport = view->viewport();
+        auto shown = [viewport](const QRect& rect) {
+            return viewport->rect().contains(rect.topLeft()) && rect.bottom() < viewport->height();
+        };
+
+        // The newest line is at the top, right below the heading.
+        QCOMPARE(view->indexAt(QPoint(2, 1)), model.index(0, 0));
+        QCOMPARE(view->visualRect(model.index(1, 0)).top(), view->RowHeight());
+        QVERIFY(!view->indexAt(QPoint(view->columnWidth(0) + 5, 1)).isValid());
+
+        // A click selects the whole row and makes it current.
+        QTest::mouseClick(viewport, Qt::LeftButton, {},
+                          view->visualRect(model.index(3, 0)).center());
+        QCOMPARE(view->currentIndex(), model.index(3, 0));
+        QCOMPARE(view->selectionModel()->selectedRows(), QModelIndexList{model.index(3, 0)});
+        QCOMPARE(model.data(view->currentIndex(), Qt::DisplayRole).toString(),
+                 QStringLiteral("line 997"));
+
+        // The keys move the current row, and the list scrolls to keep it in sight.
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_End);
+        QCOMPARE(view->currentIndex(), model.index(999, 0));
+        QVERIFY(shown(view->visualRect(model.index(999, 0))));
+        QCOMPARE(view->indexAt(view->visualRect(model.index(999, 0)).center()),
+                 model.index(999, 0));
+        QTest::keyClick(view, Qt::Key_Up);
+        QCOMPARE(view->currentIndex(), model.index(998, 0));
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(view->currentIndex(), model.index(0, 0));
+        QCOMPARE(view->indexAt(QPoint(2, 1)), model.index(0, 0));
+
+        // Anywhere in between, a row brought into sight is where the list says it is.
+        view->scrollTo(model.index(500, 0), QAbstractItemView::PositionAtTop);
+        QCOMPARE(view->indexAt(QPoint(2, 1)), model.index(500, 0));
+        QVERIFY(shown(view->visualRect(model.index(500, 0))));
+        QVERIFY(!shown(view->visualRect(model.index(499, 0))));
+
+        // The heading follows the list sideways.
+        WriteFile(path, QByteArray(400, 'w') + '\n');
+        viewer.frame().LoadLogFile(path);
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0);
+        view->horizontalScrollBar()->setValue(40);
+        QCOMPARE(view->horizontalHeader()->offset(), 40);
+        QCOMPARE(view->visualRect(model.index(0, 0)).left(), -40);
+    }
+
+    // Rows that begin past the first 4 GiB of a file are found where they are. The file is
+    // sparse: its hole reads as zero bytes, which give no row.
+    void rowsPastFourGiB() {
+        const QString path = m_dir.filePath("sparse.log");
+        WriteFile(path, "first\n");
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.seek((qint64{1} << 32) + 10));
+            QCOMPARE(file.write("\nsecond\nthird\n"), qint64{14});
+        }
+        Viewer viewer;
+        viewer.frame().LoadLogFile(path);
+        QCOMPARE(ListRows(viewer.frame()), (QStringList{"third", "second", "first"}));
+    }
+
     void listStyle() {
         Viewer viewer;
         CVantrelView* view = viewer.frame().GetActiveView();
