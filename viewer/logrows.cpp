@@ -7,6 +7,7 @@
 namespace {
 
 constexpr int kBlockBits = 32;
+constexpr std::size_t kZeroWindow = 256 << 10;
 
 std::size_t Find(const char* text, std::size_t from, std::size_t size, char byte) {
     const void* found = from < size ? std::memchr(text + from, byte, size - from) : nullptr;
@@ -19,7 +20,6 @@ std::size_t Find(const char* text, std::size_t from, std::size_t size, char byte
 LogRows::LogRows(const char* text, std::size_t size, std::shared_ptr<const void> keeper)
     : m_keeper(std::move(keeper)), m_text(text) {
     m_size = size > 0 ? Find(text, 0, size, 0x1A) : 0;
-    m_nextZero = Find(m_text, 0, m_size, '\0');
 }
 
 std::string_view LogRows::Row(std::size_t index) const {
@@ -64,8 +64,19 @@ void LogRows::Finish() {
 }
 
 void LogRows::TakeLine(std::size_t begin, std::size_t end) {
+    // The zero bytes are searched a window ahead of the lines, not in a pass of their own over
+    // the whole text: the line search then finds the window's bytes in the cache.
+    if (m_zeroLimit < begin) {
+        m_zeroLimit = begin;
+        m_nextZero = begin;
+    }
     if (m_nextZero < begin) {
-        m_nextZero = Find(m_text, begin, m_size, '\0');
+        m_nextZero = Find(m_text, begin, m_zeroLimit, '\0');
+    }
+    if (m_nextZero == m_zeroLimit && m_zeroLimit < end) {
+        const std::size_t limit = std::min(m_size, std::max(end, m_zeroLimit + kZeroWindow));
+        m_nextZero = Find(m_text, m_zeroLimit, limit, '\0');
+        m_zeroLimit = limit;
     }
     if (m_nextZero < end) {
         end = m_nextZero;

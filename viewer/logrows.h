@@ -37,9 +37,11 @@ private:
     std::shared_ptr<const void> m_keeper;
     const char* m_text = nullptr;
     std::size_t m_size = 0;
-    // Where the next line begins, and the first zero byte at or after it.
+    // Where the next line begins. The text is searched for zero bytes up to m_zeroLimit:
+    // m_nextZero is the first one found there, at or after the line's start, or m_zeroLimit.
     std::size_t m_lineStart = 0;
     std::size_t m_nextZero = 0;
+    std::size_t m_zeroLimit = 0;
     // How far the text has been searched for the end of the line that begins at m_lineStart.
     std::size_t m_searched = 0;
 

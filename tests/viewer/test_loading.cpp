@@ -38,6 +38,9 @@ private slots:
                                                      "a\n\x1a"
                                                      "b\n")
                                               << QStringList{"a"};
+        QTest::newRow("zero bytes far into the file")
+            << (QByteArray(300 << 10, 'x') + QByteArray("\nab\0cd\nef\n\0gh\n", 15))
+            << QStringList{"ef", "ab", QString(64 << 10, u'x') + QChar(0x2026)};
         QTest::newRow("a long line is one row")
             << (longLine.toLatin1() + "\nshort\n") << QStringList{"short", longLine};
         QTest::newRow("record lines")
