@@ -29,20 +29,27 @@ public:
     std::size_t Count() const { return m_count; }
     std::string_view Row(std::size_t index) const;
     // The bytes of the text, up to a byte 0x1A.
-    std::size_t Size() const { return m_size; }
+    std::size_t Size() const;
 
 private:
-    void TakeLine(std::size_t begin, std::size_t end);
+    static constexpr std::size_t kNoZero = static_cast<std::size_t>(-1);
+
+    void Scan(std::size_t end);
+    void TakeLine(std::size_t begin, std::size_t end, std::size_t zero);
+    void AddChunk();
 
     std::shared_ptr<const void> m_keeper;
     const char* m_text = nullptr;
-    std::size_t m_size = 0;
-    // Where the next line begins. The text is searched for zero bytes up to m_zeroLimit:
-    // m_nextZero is the first one found there, at or after the line's start, or m_zeroLimit.
+    std::size_t m_fileSize = 0;
+    // The 0x1A that ends the text is found by the same pass that finds the lines, so until that
+    // pass gets there the text's size is only known if asked for.
+    mutable std::size_t m_size = 0;
+    mutable bool m_sizeKnown = true;
+    // Where the next line begins, and its first zero byte so far (or kNoZero).
     std::size_t m_lineStart = 0;
-    std::size_t m_nextZero = 0;
-    std::size_t m_zeroLimit = 0;
-    // How far the text has been searched for the end of the line that begins at m_lineStart.
+    std::size_t m_lineZero = kNoZero;
+    // How far the text has been searched: a line that crosses the slices is searched on from
+    // there, not from its start again, so that a giant line is read once like any other.
     std::size_t m_searched = 0;
 
     // A row costs 8 bytes: where it begins within its block of 4 GiB of the text, and its length
