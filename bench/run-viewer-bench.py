@@ -27,6 +27,7 @@ Examples (from the top of the source tree, after building):
 """
 
 import argparse
+import importlib.util
 import os
 import platform
 import re
@@ -99,14 +100,15 @@ def run_load(binary, path):
 
 
 def parse_size(text):
-    units = {"": 1, "K": 10**3, "M": 10**6, "G": 10**9, "KI": 1 << 10, "MI": 1 << 20,
-             "GI": 1 << 30}
-    text = text.strip().upper().removesuffix("B")
-    number = text.rstrip("KMGI")
-    unit = text[len(number):]
-    if unit not in units or not number:
-        raise SystemExit(f"bad size {text!r}")
-    return int(float(number) * units[unit])
+    # The file generator's own reading of sizes, so that both take the same units.
+    spec = importlib.util.spec_from_file_location("make_syslog_file",
+                                                  SRC_DIR / "bench/make-syslog-file.py")
+    generator = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(generator)
+    try:
+        return generator.parse_size(text)
+    except argparse.ArgumentTypeError as error:
+        raise SystemExit(str(error))
 
 
 def write_repeated(path, head, unit, size):
